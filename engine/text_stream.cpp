@@ -1,0 +1,318 @@
+#include "text_stream.h"
+
+#include "posix_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace text {
+
+namespace {
+
+constexpr std::size_t kPageBuffer = 256 * 1024;
+constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kOutputBuffer = 256 * 1024;
+// Bytes of a line kept back when the buffer moves on, so that a tag cut in two by the
+// buffer's end is still found.
+constexpr std::int64_t kTagOverlap = 13;
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+bool MatchesIgnoringCase(const char* data, const char* lowerPattern, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i)
+        if (AsciiLower(data[i]) != lowerPattern[i])
+            return false;
+    return true;
+}
+
+// Position of the first occurrence of the lower-case pattern in [data, data + size), or -1.
+std::int64_t FindIgnoringCase(const char* data, std::size_t size, const char* lowerPattern,
+                              std::size_t length) {
+    const char* at = data;
+    const char* const end = data + size;
+    while (end - at >= static_cast<std::ptrdiff_t>(length)) {
+        at = static_cast<const char*>(std::memchr(at, lowerPattern[0], end - at));
+        if (at == nullptr || end - at < static_cast<std::ptrdiff_t>(length))
+            return -1;
+        if (MatchesIgnoringCase(at, lowerPattern, length))
+            return at - data;
+        ++at;
+    }
+    return -1;
+}
+
+} // namespace
+
+FileSink::FileSink(int fd) : fd_(fd), buffer_(kOutputBuffer) {}
+
+bool FileSink::Write(const char* data, std::size_t size) {
+    if (failed_)
+        return false;
+    if (used_ + size > buffer_.size()) {
+        if (!Flush())
+            return false;
+        if (size >= buffer_.size()) {
+            failed_ = !posix::WriteAll(fd_, data, size);
+            return !failed_;
+        }
+    }
+    std::memcpy(buffer_.data() + used_, data, size);
+    used_ += size;
+    return true;
+}
+
+bool FileSink::Flush() {
+    if (failed_)
+        return false;
+    failed_ = !posix::WriteAll(fd_, buffer_.data(), used_);
+    used_ = 0;
+    return !failed_;
+}
+
+bool CompareSink::Write(const char* data, std::size_t size) {
+    char chunk[kChunk];
+    while (size > 0 && !differs_) {
+        const std::size_t want = std::min(size, sizeof chunk);
+        const ssize_t got = posix::ReadAt(fd_, chunk, want, compared_);
+        if (got < 0)
+            readFailed_ = true;
+        if (got <= 0 || std::memcmp(chunk, data, static_cast<std::size_t>(got)) != 0) {
+            differs_ = true;
+            break;
+        }
+        compared_ += got;
+        data += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return !readFailed_;
+}
+
+bool CompareSink::Differs() {
+    if (differs_)
+        return true;
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+        return true;
+    return st.st_size != compared_;
+}
+
+PageScanner::PageScanner(int fd) : fd_(fd), buffer_(kPageBuffer) {}
+
+bool PageScanner::Refill(std::int64_t keepFrom) {
+    if (failed_ || endOfFile_)
+        return false;
+    const std::size_t keep = static_cast<std::size_t>(base_ + static_cast<std::int64_t>(length_) - keepFrom);
+    std::memmove(buffer_.data(), buffer_.data() + (keepFrom - base_), keep);
+    base_ = keepFrom;
+    length_ = keep;
+    for (;;) {
+        const ssize_t got = ::read(fd_, buffer_.data() + length_, buffer_.size() - length_);
+        if (got > 0) {
+            length_ += static_cast<std::size_t>(got);
+            return true;
+        }
+        if (got == 0) {
+            endOfFile_ = true;
+            return false;
+        }
+        if (errno != EINTR) {
+            failed_ = true;
+            return false;
+        }
+    }
+}
+
+bool PageScanner::AtEnd() {
+    if (position_ < base_ + static_cast<std::int64_t>(length_))
+        return false;
+    return !Refill(position_);
+}
+
+void PageScanner::SearchTags(std::int64_t from, std::int64_t to, std::int64_t lineStart,
+                             Line& line) {
+    const std::int64_t regionStart = std::max({lineStart, from - kTagOverlap, base_});
+    const char* const data = buffer_.data() - base_; // indexable by file offset
+    if (line.opening < 0) {
+        const std::int64_t at = FindIgnoringCase(data + regionStart, to - regionStart,
+                                                 kOpeningKeyword, kOpeningKeywordLength);
+        if (at >= 0)
+            line.opening = regionStart + at;
+    }
+    if (line.closing < 0) {
+        const std::int64_t at =
+            FindIgnoringCase(data + regionStart, to - regionStart, kClosingTag, kClosingTagLength);
+        if (at >= 0)
+            line.closing = regionStart + at;
+    }
+    if (line.opening >= 0 && line.tagEnd < 0) {
+        const std::int64_t start =
+            std::max(line.opening + static_cast<std::int64_t>(kOpeningKeywordLength), from);
+        if (start < to) {
+            const void* found = std::memchr(data + start, '>', to - start);
+            if (found != nullptr)
+                line.tagEnd = static_cast<const char*>(found) - data;
+        }
+    }
+}
+
+bool PageScanner::NextLine(Line& line) {
+    if (failed_ || AtEnd())
+        return false;
+    line = Line{};
+    line.start = position_;
+    std::int64_t scanned = position_;
+    for (;;) {
+        const char* const data = buffer_.data() - base_;
+        const std::int64_t bufferEnd = base_ + static_cast<std::int64_t>(length_);
+        std::int64_t lineEnd = scanned;
+        while (lineEnd < bufferEnd && data[lineEnd] != '\r' && data[lineEnd] != '\n')
+            ++lineEnd;
+        SearchTags(scanned, lineEnd, line.start, line);
+
+        if (lineEnd < bufferEnd && data[lineEnd] == '\n') {
+            line.end = lineEnd;
+            line.next = lineEnd + 1;
+            line.lineEnd = LineEnd::LF;
+            break;
+        }
+        if (lineEnd + 1 < bufferEnd) { // a CR with the byte after it in view
+            line.end = lineEnd;
+            const bool crlf = data[lineEnd + 1] == '\n';
+            line.next = lineEnd + (crlf ? 2 : 1);
+            line.lineEnd = crlf ? LineEnd::CRLF : LineEnd::CR;
+            break;
+        }
+        // The buffer ends inside the line, or right after a CR: read on. A short line is
+        // kept whole so it can be copied from the buffer; of a long one only the overlap.
+        const std::int64_t keepFrom =
+            (bufferEnd - line.start) <= static_cast<std::int64_t>(buffer_.size() / 2)
+                ? line.start
+                : std::min(lineEnd, bufferEnd - kTagOverlap);
+        if (!Refill(keepFrom)) {
+            if (failed_)
+                return false;
+            line.end = lineEnd;
+            if (lineEnd < bufferEnd) { // a CR as the page's very last byte
+                line.next = lineEnd + 1;
+                line.lineEnd = LineEnd::CR;
+            } else {
+                line.next = lineEnd;
+                line.lineEnd = LineEnd::None;
+            }
+            break;
+        }
+        scanned = lineEnd;
+    }
+    position_ = line.next;
+    return true;
+}
+
+bool PageScanner::CopyRange(std::int64_t from, std::int64_t to, OutputSink& sink) {
+    char chunk[kChunk];
+    while (from < to) {
+        const std::int64_t bufferEnd = base_ + static_cast<std::int64_t>(length_);
+        if (from >= base_ && from < bufferEnd) {
+            const std::int64_t upTo = std::min(to, bufferEnd);
+            if (!sink.Write(buffer_.data() + (from - base_), static_cast<std::size_t>(upTo - from)))
+                return false;
+            from = upTo;
+            continue;
+        }
+        const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(to - from, kChunk));
+        const ssize_t got = posix::ReadAt(fd_, chunk, want, from);
+        if (got <= 0) {
+            failed_ = true;
+            return false;
+        }
+        if (!sink.Write(chunk, static_cast<std::size_t>(got)))
+            return false;
+        from += got;
+    }
+    return true;
+}
+
+bool PageScanner::ReadRange(std::int64_t from, std::size_t size, std::string& out) {
+    class StringSink : public OutputSink {
+    public:
+        explicit StringSink(std::string& target) : target_(target) {}
+        bool Write(const char* data, std::size_t n) override {
+            target_.append(data, n);
+            return true;
+        }
+        bool Failed() const override { return false; }
+
+    private:
+        std::string& target_;
+    } sink(out);
+    out.clear();
+    return CopyRange(from, from + static_cast<std::int64_t>(size), sink);
+}
+
+bool IncludeFile::ContainsClosingTag(bool& found) {
+    found = false;
+    std::vector<char> buffer(kTagOverlap + kChunk);
+    std::size_t carried = 0;
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t got = posix::ReadAt(fd_, buffer.data() + carried, kChunk, offset);
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        offset += got;
+        const std::size_t total = carried + static_cast<std::size_t>(got);
+        if (FindIgnoringCase(buffer.data(), total, kClosingTag, kClosingTagLength) >= 0) {
+            found = true;
+            return true;
+        }
+        carried = std::min<std::size_t>(kTagOverlap, total);
+        std::memmove(buffer.data(), buffer.data() + total - carried, carried);
+    }
+}
+
+bool IncludeFile::CopyLines(OutputSink& sink, const std::string& lineEnd) {
+    char chunk[kChunk];
+    off_t offset = 0;
+    bool afterCR = false;
+    bool lineOpen = false;
+    for (;;) {
+        const ssize_t got = posix::ReadAt(fd_, chunk, sizeof chunk, offset);
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        offset += got;
+        std::size_t i = 0;
+        const std::size_t n = static_cast<std::size_t>(got);
+        while (i < n) {
+            const char c = chunk[i];
+            if (c == '\n' && afterCR) { // the LF of a CR+LF
+                afterCR = false;
+                ++i;
+                continue;
+            }
+            afterCR = false;
+            if (c == '\r' || c == '\n') {
+                if (!sink.Write(lineEnd))
+                    return false;
+                lineOpen = false;
+                afterCR = c == '\r';
+                ++i;
+                continue;
+            }
+            std::size_t j = i;
+            while (j < n && chunk[j] != '\r' && chunk[j] != '\n')
+                ++j;
+            if (!sink.Write(chunk + i, j - i))
+                return false;
+            lineOpen = true;
+            i = j;
+        }
+    }
+    return !lineOpen || sink.Write(lineEnd);
+}
+
+} // namespace text
