@@ -6,6 +6,7 @@
 #include "mod_global.h"
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -81,6 +82,8 @@ int main(int argc, char** argv) {
     hostOptions.pageCount = static_cast<int>(entries.size());
     CliHost host(hostOptions);
     CliHost::InstallAbortSignals();
+    // Past a file-size limit a write should fail and be reported, not end the process.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     PassOptions passOptions;
     passOptions.checkOnly = check;

@@ -12,9 +12,10 @@ namespace text {
 
 namespace {
 
-constexpr std::size_t kPageBuffer = 256 * 1024;
-constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kMaxChunk = 64 * 1024;
 constexpr std::size_t kOutputBuffer = 256 * 1024;
+std::size_t pageBufferSize = 256 * 1024;
+std::size_t chunkSize = kMaxChunk;
 // Bytes of a line kept back when the buffer moves on, so that a tag cut in two by the
 // buffer's end is still found.
 constexpr std::int64_t kTagOverlap = 13;
@@ -46,6 +47,11 @@ std::int64_t FindIgnoringCase(const char* data, std::size_t size, const char* lo
 
 } // namespace
 
+void SetBufferSizes(std::size_t pageBuffer, std::size_t chunk) {
+    pageBufferSize = std::max<std::size_t>(pageBuffer, 4 * kTagOverlap);
+    chunkSize = std::clamp<std::size_t>(chunk, 1, kMaxChunk);
+}
+
 FileSink::FileSink(int fd) : fd_(fd), buffer_(kOutputBuffer) {}
 
 bool FileSink::Write(const char* data, std::size_t size) {
@@ -73,9 +79,9 @@ bool FileSink::Flush() {
 }
 
 bool CompareSink::Write(const char* data, std::size_t size) {
-    char chunk[kChunk];
+    char chunk[kMaxChunk];
     while (size > 0 && !differs_) {
-        const std::size_t want = std::min(size, sizeof chunk);
+        const std::size_t want = std::min(size, chunkSize);
         const ssize_t got = posix::ReadAt(fd_, chunk, want, compared_);
         if (got < 0)
             readFailed_ = true;
@@ -99,7 +105,7 @@ bool CompareSink::Differs() {
     return st.st_size != compared_;
 }
 
-PageScanner::PageScanner(int fd) : fd_(fd), buffer_(kPageBuffer) {}
+PageScanner::PageScanner(int fd) : fd_(fd), buffer_(pageBufferSize) {}
 
 bool PageScanner::Refill(std::int64_t keepFrom) {
     if (failed_ || endOfFile_)
@@ -211,7 +217,7 @@ bool PageScanner::NextLine(Line& line) {
 }
 
 bool PageScanner::CopyRange(std::int64_t from, std::int64_t to, OutputSink& sink) {
-    char chunk[kChunk];
+    char chunk[kMaxChunk];
     while (from < to) {
         const std::int64_t bufferEnd = base_ + static_cast<std::int64_t>(length_);
         if (from >= base_ && from < bufferEnd) {
@@ -221,7 +227,7 @@ bool PageScanner::CopyRange(std::int64_t from, std::int64_t to, OutputSink& sink
             from = upTo;
             continue;
         }
-        const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(to - from, kChunk));
+        const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(to - from, static_cast<std::int64_t>(chunkSize)));
         const ssize_t got = posix::ReadAt(fd_, chunk, want, from);
         if (got <= 0) {
             failed_ = true;
@@ -253,11 +259,11 @@ bool PageScanner::ReadRange(std::int64_t from, std::size_t size, std::string& ou
 
 bool IncludeFile::ContainsClosingTag(bool& found) {
     found = false;
-    std::vector<char> buffer(kTagOverlap + kChunk);
+    std::vector<char> buffer(kTagOverlap + chunkSize);
     std::size_t carried = 0;
     off_t offset = 0;
     for (;;) {
-        const ssize_t got = posix::ReadAt(fd_, buffer.data() + carried, kChunk, offset);
+        const ssize_t got = posix::ReadAt(fd_, buffer.data() + carried, chunkSize, offset);
         if (got < 0)
             return false;
         if (got == 0)
@@ -274,12 +280,12 @@ bool IncludeFile::ContainsClosingTag(bool& found) {
 }
 
 bool IncludeFile::CopyLines(OutputSink& sink, const std::string& lineEnd) {
-    char chunk[kChunk];
+    char chunk[kMaxChunk];
     off_t offset = 0;
     bool afterCR = false;
     bool lineOpen = false;
     for (;;) {
-        const ssize_t got = posix::ReadAt(fd_, chunk, sizeof chunk, offset);
+        const ssize_t got = posix::ReadAt(fd_, chunk, chunkSize, offset);
         if (got < 0)
             return false;
         if (got == 0)

@@ -19,6 +19,10 @@ inline constexpr std::size_t kClosingTagLength = 14;
 
 enum class LineEnd { None, CR, CRLF, LF };
 
+// Sizes of the page buffer and of the read chunks. Tests and the fuzz target make them
+// tiny, so that every tag and line end also falls across a buffer's edge.
+void SetBufferSizes(std::size_t pageBuffer, std::size_t chunk);
+
 // Where written bytes go: the temporary file, or a comparison against the page.
 class OutputSink {
 public:
