@@ -7,7 +7,9 @@ namespace {
 
 volatile std::sig_atomic_t abortSignalled = 0;
 
-void OnAbortSignal(int) { abortSignalled = 1; }
+void OnAbortSignal(int) {
+    abortSignalled = 1;
+}
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
@@ -16,7 +18,9 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 CliHost::CliHost(const Options& options)
     : options_(options), terminal_(::isatty(STDERR_FILENO) == 1) {}
 
-CliHost::~CliHost() { ClearProgress(); }
+CliHost::~CliHost() {
+    ClearProgress();
+}
 
 void CliHost::InstallAbortSignals() {
     struct sigaction action {};
@@ -31,7 +35,8 @@ void CliHost::setStatus(const std::string& text) {
     static const std::string prefix = "processing ";
     static const std::string suffix = "...";
     // The pass announces each page with "processing <page>..." before anything else.
-    if (text.size() > prefix.size() + suffix.size() && text.compare(0, prefix.size(), prefix) == 0 &&
+    if (text.size() > prefix.size() + suffix.size() &&
+        text.compare(0, prefix.size(), prefix) == 0 &&
         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0 &&
         text.find(" (", prefix.size()) == std::string::npos) {
         ++pagesStarted_;
@@ -59,7 +64,9 @@ void CliHost::showProblem(const std::string& message) {
     std::fputc('\n', stderr);
 }
 
-void CliHost::runEnded() { ClearProgress(); }
+void CliHost::runEnded() {
+    ClearProgress();
+}
 
 void CliHost::DrawProgress(bool force) {
     if (!terminal_)

@@ -11,7 +11,7 @@
 #include <string>
 
 class CliHost : public BatchHost {
-public:
+  public:
     struct Options {
         std::string folder; // ends with "/"
         bool backup = false;
@@ -41,7 +41,7 @@ public:
     void runEnded() override;
     void showClosingMessage(bool) override {}
 
-private:
+  private:
     void DrawProgress(bool force);
     void ClearProgress();
 

@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
     app.add_option("--log", logFile,
                    "Append problems to FILE in the error log's format instead of printing them")
         ->type_name("FILE");
-    app.add_flag("--all-files", allFiles, "Process every file of FOLDER, not only *.htm, *.html, *.shtml");
+    app.add_flag("--all-files", allFiles,
+                 "Process every file of FOLDER, not only *.htm, *.html, *.shtml");
     app.add_flag("--check", check,
                  "Change nothing; print the pages whose refresh would change them, exit 1 if any");
     app.add_option("FOLDER", folder, "The folder that holds the pages")->required();
@@ -67,7 +68,8 @@ int main(int argc, char** argv) {
     } else {
         for (const std::string& page : pages) {
             if (page.empty() || page.find('/') != std::string::npos)
-                return UsageError("a PAGE is a file name in FOLDER, without a folder part: " + page);
+                return UsageError("a PAGE is a file name in FOLDER, without a folder part: " +
+                                  page);
             entries.push_back({page, true});
         }
     }

@@ -12,7 +12,7 @@
 
 // The window's side of a run, beyond what the pass itself needs.
 class BatchHost : public PassHost {
-public:
+  public:
     // The Abort button becomes the default button, is enabled and takes the focus.
     virtual void runStarted() = 0;
     // Records the path box's folder at the head of the recent-folders list.
@@ -30,8 +30,8 @@ struct BatchEntry {
 
 struct BatchSummary {
     bool aborted = false;
-    int problems = 0;                      // reported problems, of pages and of the run
-    std::vector<std::string> wouldChange;  // checking only: pages whose bytes would change
+    int problems = 0;                     // reported problems, of pages and of the run
+    std::vector<std::string> wouldChange; // checking only: pages whose bytes would change
 };
 
 BatchSummary RunBatch(BatchHost& host, const std::vector<BatchEntry>& entries,

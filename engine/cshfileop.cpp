@@ -37,8 +37,8 @@ std::array<std::uint8_t, 30> SHFileOpStruct::Pack(std::uint32_t fromAddress,
 }
 
 CSHFileOp::CSHFileOp()
-    : allowUndo_(false), confirmMakeDir_(true), confirmOperation_(false),
-      includeDirectories_(true), parentWnd_(0), renameOnCollision_(false), silentMode_(false) {}
+    : allowUndo_(false), confirmMakeDir_(true), confirmOperation_(false), includeDirectories_(true),
+      parentWnd_(0), renameOnCollision_(false), silentMode_(false) {}
 
 void CSHFileOp::AddSourceFile(const std::string& sFilename) {
     if (!sourceFiles_)

@@ -29,13 +29,13 @@ inline constexpr std::uint16_t FOF_NOCONFIRMMKDIR = 0x0200;
 
 // The error an operation raises when its source list is empty.
 class CSHFileOpError : public std::runtime_error {
-public:
+  public:
     static constexpr std::int32_t kNoSourceFiles = static_cast<std::int32_t>(0x800403E8);
     CSHFileOpError(std::int32_t number, const std::string& description)
         : std::runtime_error(description), number_(number) {}
     std::int32_t number() const { return number_; }
 
-private:
+  private:
     std::int32_t number_;
 };
 
@@ -61,7 +61,7 @@ struct SHFileOpStruct {
 int ShellFileOperation(SHFileOpStruct& record);
 
 class CSHFileOp {
-public:
+  public:
     CSHFileOp(); // Class_Initialize
 
     void SetAllowUndo(bool bAllowUndo) { allowUndo_ = bAllowUndo; }
@@ -98,7 +98,7 @@ public:
     // The record an operation with this code would hand to the shell.
     SHFileOpStruct BuildRecord(std::uint32_t operation) const;
 
-private:
+  private:
     bool PerformFileOperation(std::uint32_t operation);
 
     bool allowUndo_;

@@ -28,11 +28,17 @@ bool CheckFolderExists(const std::string& name) {
     return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void SetLogFolder(const std::string& folder) { logFile = AddBackslash(folder) + "error.log"; }
+void SetLogFolder(const std::string& folder) {
+    logFile = AddBackslash(folder) + "error.log";
+}
 
-void SetLogFile(const std::string& file) { logFile = file; }
+void SetLogFile(const std::string& file) {
+    logFile = file;
+}
 
-std::string LogFileName() { return logFile; }
+std::string LogFileName() {
+    return logFile;
+}
 
 bool AppendLogLine(const std::string& line) {
     const std::filesystem::path parent = std::filesystem::path(logFile).parent_path();

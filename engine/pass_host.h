@@ -14,7 +14,7 @@ struct RunState {
 };
 
 class PassHost {
-public:
+  public:
     virtual ~PassHost() = default;
 
     // The path box: the current folder, ending with "/".

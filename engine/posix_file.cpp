@@ -17,7 +17,9 @@ FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
     return *this;
 }
 
-FileDescriptor::~FileDescriptor() { close(); }
+FileDescriptor::~FileDescriptor() {
+    close();
+}
 
 int FileDescriptor::release() {
     const int fd = fd_;

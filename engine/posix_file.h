@@ -10,7 +10,7 @@
 namespace posix {
 
 class FileDescriptor {
-public:
+  public:
     FileDescriptor() = default;
     explicit FileDescriptor(int fd) : fd_(fd) {}
     FileDescriptor(const FileDescriptor&) = delete;
@@ -25,7 +25,7 @@ public:
     // Closes now and says whether the close succeeded (a late write error shows here).
     bool close();
 
-private:
+  private:
     int fd_ = -1;
 };
 

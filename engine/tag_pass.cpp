@@ -21,30 +21,29 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // Where the refreshed page goes: the temporary file, or (checking only) a comparison with
 // the page itself.
 class PassOutput {
-public:
+  public:
     explicit PassOutput(int tempFd) : file_(text::FileSink(tempFd)) {}
     explicit PassOutput(text::CompareSink compare) : compare_(compare) {}
-    text::OutputSink& sink() {
-        return file_ ? static_cast<text::OutputSink&>(*file_) : *compare_;
-    }
+    text::OutputSink& sink() { return file_ ? static_cast<text::OutputSink&>(*file_) : *compare_; }
     bool Flush() { return !file_ || file_->Flush(); }
     bool Differs() { return compare_ && compare_->Differs(); }
 
-private:
+  private:
     std::optional<text::FileSink> file_;
     std::optional<text::CompareSink> compare_;
 };
 
 // The work of one page; each failure reports itself and returns the outcome.
 class Pass {
-public:
+  public:
     Pass(PassHost& host, const std::string& pageName, const PassOptions& options)
         : host_(host), state_(host.runState()), pageName_(pageName), options_(options),
-          folder_(host.pathDisplay()), pagePath_(folder_ + pageName), tempPath_(folder_ + kTempFileName) {}
+          folder_(host.pathDisplay()), pagePath_(folder_ + pageName),
+          tempPath_(folder_ + kTempFileName) {}
 
     PageOutcome Run();
 
-private:
+  private:
     bool OpenFiles();
     // Copies the page into the output; false when it stopped (abort or failure).
     bool CopyPage(text::PageScanner& scanner);
@@ -164,10 +163,12 @@ bool Pass::RefreshBlock(text::PageScanner& scanner, const text::Line& line) {
     if (line.tagEnd < 0)
         return FailUnmatched();
 
-    const std::int64_t nameStart = line.opening + static_cast<std::int64_t>(text::kOpeningKeywordLength);
+    const std::int64_t nameStart =
+        line.opening + static_cast<std::int64_t>(text::kOpeningKeywordLength);
     const std::int64_t nameLength = line.tagEnd - nameStart;
     std::string includeName;
-    if (!scanner.ReadRange(nameStart, static_cast<std::size_t>(std::min<std::int64_t>(nameLength, PATH_MAX)),
+    if (!scanner.ReadRange(nameStart,
+                           static_cast<std::size_t>(std::min<std::int64_t>(nameLength, PATH_MAX)),
                            includeName))
         return FailReading();
     const std::string includePath = ResolveIncludePath(folder_, includeName);

@@ -14,10 +14,10 @@ struct PassOptions {
 };
 
 enum class PageResult {
-    Aborted,   // stopped before a line; no entry, no count
-    Replaced,  // blocks refreshed and the page put in place (or, checking, compared)
-    NoBlocks,  // nothing to refresh: counted as skipped, not a problem
-    Failed,    // a problem was reported; counted as skipped
+    Aborted,  // stopped before a line; no entry, no count
+    Replaced, // blocks refreshed and the page put in place (or, checking, compared)
+    NoBlocks, // nothing to refresh: counted as skipped, not a problem
+    Failed,   // a problem was reported; counted as skipped
 };
 
 struct PageOutcome {

@@ -20,7 +20,9 @@ std::size_t chunkSize = kMaxChunk;
 // buffer's end is still found.
 constexpr std::int64_t kTagOverlap = 13;
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
 
 bool MatchesIgnoringCase(const char* data, const char* lowerPattern, std::size_t length) {
     for (std::size_t i = 0; i < length; ++i)
@@ -110,7 +112,8 @@ PageScanner::PageScanner(int fd) : fd_(fd), buffer_(pageBufferSize) {}
 bool PageScanner::Refill(std::int64_t keepFrom) {
     if (failed_ || endOfFile_)
         return false;
-    const std::size_t keep = static_cast<std::size_t>(base_ + static_cast<std::int64_t>(length_) - keepFrom);
+    const std::size_t keep =
+        static_cast<std::size_t>(base_ + static_cast<std::int64_t>(length_) - keepFrom);
     std::memmove(buffer_.data(), buffer_.data() + (keepFrom - base_), keep);
     base_ = keepFrom;
     length_ = keep;
@@ -227,7 +230,8 @@ bool PageScanner::CopyRange(std::int64_t from, std::int64_t to, OutputSink& sink
             from = upTo;
             continue;
         }
-        const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(to - from, static_cast<std::int64_t>(chunkSize)));
+        const std::size_t want = static_cast<std::size_t>(
+            std::min<std::int64_t>(to - from, static_cast<std::int64_t>(chunkSize)));
         const ssize_t got = posix::ReadAt(fd_, chunk, want, from);
         if (got <= 0) {
             failed_ = true;
@@ -242,7 +246,7 @@ bool PageScanner::CopyRange(std::int64_t from, std::int64_t to, OutputSink& sink
 
 bool PageScanner::ReadRange(std::int64_t from, std::size_t size, std::string& out) {
     class StringSink : public OutputSink {
-    public:
+      public:
         explicit StringSink(std::string& target) : target_(target) {}
         bool Write(const char* data, std::size_t n) override {
             target_.append(data, n);
@@ -250,7 +254,7 @@ bool PageScanner::ReadRange(std::int64_t from, std::size_t size, std::string& ou
         }
         bool Failed() const override { return false; }
 
-    private:
+      private:
         std::string& target_;
     } sink(out);
     out.clear();

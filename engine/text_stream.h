@@ -25,7 +25,7 @@ void SetBufferSizes(std::size_t pageBuffer, std::size_t chunk);
 
 // Where written bytes go: the temporary file, or a comparison against the page.
 class OutputSink {
-public:
+  public:
     virtual ~OutputSink() = default;
     virtual bool Write(const char* data, std::size_t size) = 0;
     bool Write(const std::string& text) { return Write(text.data(), text.size()); }
@@ -35,13 +35,13 @@ public:
 
 // Buffered writer to an open file; the descriptor stays owned by the caller.
 class FileSink : public OutputSink {
-public:
+  public:
     explicit FileSink(int fd);
     bool Write(const char* data, std::size_t size) override;
     bool Failed() const override { return failed_; }
     bool Flush();
 
-private:
+  private:
     int fd_;
     std::vector<char> buffer_;
     std::size_t used_ = 0;
@@ -50,14 +50,14 @@ private:
 
 // Compares everything written against the bytes of a file, without writing anything.
 class CompareSink : public OutputSink {
-public:
+  public:
     explicit CompareSink(int fd) : fd_(fd) {}
     bool Write(const char* data, std::size_t size) override;
     bool Failed() const override { return readFailed_; }
     // True when the written bytes differ from the file's (also in length).
     bool Differs();
 
-private:
+  private:
     int fd_;
     off_t compared_ = 0;
     bool differs_ = false;
@@ -66,9 +66,9 @@ private:
 
 // One line of a page, as offsets into the page file.
 struct Line {
-    std::int64_t start = 0;    // first byte of the line
-    std::int64_t end = 0;      // one past its last byte, before the line end
-    std::int64_t next = 0;     // first byte of the next line
+    std::int64_t start = 0; // first byte of the line
+    std::int64_t end = 0;   // one past its last byte, before the line end
+    std::int64_t next = 0;  // first byte of the next line
     LineEnd lineEnd = LineEnd::None;
     std::int64_t opening = -1; // first "<reririduruv=" (any letter case), or -1
     std::int64_t tagEnd = -1;  // first ">" at or after the opening keyword, or -1
@@ -76,7 +76,7 @@ struct Line {
 };
 
 class PageScanner {
-public:
+  public:
     explicit PageScanner(int fd);
 
     // The next line with its tag positions; false at the end of the page or on a read
@@ -90,14 +90,14 @@ public:
     // The page's bytes [from, from + size), for short pieces such as an include name.
     bool ReadRange(std::int64_t from, std::size_t size, std::string& out);
 
-private:
+  private:
     bool Refill(std::int64_t keepFrom);
     void SearchTags(std::int64_t from, std::int64_t to, std::int64_t lineStart, Line& line);
 
     int fd_;
     std::vector<char> buffer_;
-    std::int64_t base_ = 0;   // file offset of buffer_[0]
-    std::size_t length_ = 0;  // valid bytes in buffer_
+    std::int64_t base_ = 0;     // file offset of buffer_[0]
+    std::size_t length_ = 0;    // valid bytes in buffer_
     std::int64_t position_ = 0; // file offset where the next line starts
     bool endOfFile_ = false;
     bool failed_ = false;
@@ -105,14 +105,14 @@ private:
 
 // How an include file's content is examined and copied.
 class IncludeFile {
-public:
+  public:
     explicit IncludeFile(int fd) : fd_(fd) {}
     // Looks for a closing tag on any line; sets found. False on a read error.
     bool ContainsClosingTag(bool& found);
     // Writes every line of the file followed by lineEnd. False on a read or write error.
     bool CopyLines(OutputSink& sink, const std::string& lineEnd);
 
-private:
+  private:
     int fd_;
 };
 

@@ -13,7 +13,7 @@ namespace testing_support {
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -23,7 +23,7 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -35,7 +35,7 @@ std::vector<std::string> FolderNames(const std::string& folder);
 
 // Records everything; answers the options as set; calls onDoEvents at every event pump.
 class RecordingHost : public BatchHost {
-public:
+  public:
     std::string folder;
     bool backup = false;
     bool errMsgOff = false;
