@@ -1,7 +1,8 @@
+#include "frm_main.h"
 #include "mod_global.h"
 
 #include <QApplication>
-#include <QMainWindow>
+#include <QFile>
 #include <QStandardPaths>
 #include <csignal>
 
@@ -10,11 +11,10 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName("reririDuruv");
     // Past a file-size limit a write should fail and be reported, not end the program.
     std::signal(SIGXFSZ, SIG_IGN);
-    modGlobal::SetLogFolder(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
-                                .toLocal8Bit()
-                                .toStdString());
-    QMainWindow window;
-    window.setWindowTitle("reririDuruv");
+    modGlobal::SetLogFolder(
+        QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+            .toStdString());
+    frmMain window;
     window.show();
     return QApplication::exec();
 }

@@ -1,0 +1,81 @@
+#pragma once
+
+// frmMain: the program's main window. It owns the run state, shows the current folder,
+// its files and the results of the last run, and hands every operation to its owner.
+
+#include "batch_run.h"
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <memory>
+
+class QPushButton;
+namespace Ui {
+class frmMain;
+}
+
+class frmMain : public QMainWindow, public BatchHost {
+    Q_OBJECT
+
+  public:
+    explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    void Form_Load();
+    void cmdSelect_Click();
+    void cmdProcess_Click();
+    void lstSelected_DblClick();
+    void cmdAbort_Click();
+    void mnuSelect_Click();
+    void mnuProcess_Click();
+    void mnuRecent_Click();
+    void mnuExit_Click();
+    void mnuBackup_Click();
+    void mnuErrmsgoff_Click();
+    void mnuHelp_Click();
+    void mnuAbout_Click();
+
+    // Fills the available-files list with names (none selected) and the path box with
+    // folder and a trailing "/", as the folder dialog does on OK.
+    void setAvailableFiles(const QString& folder, const QStringList& names);
+    // Makes the Process button usable, default and focused when the list has entries.
+    void EnableProcessButton();
+
+    bool isRunning() const { return running_; }
+    // How often a run lets window events through, at most; 0 means before every line.
+    void setEventInterval(int milliseconds) { eventIntervalMs_ = milliseconds; }
+
+    // BatchHost
+    std::string pathDisplay() const override;
+    void setStatus(const std::string& text) override;
+    void addProcessed(const std::string& entry) override;
+    void clearProcessed() override;
+    bool backupOriginals() const override;
+    bool errorMessagesOff() const override;
+    void doEvents() override;
+    void showProblem(const std::string& message) override;
+    RunState& runState() override { return state_; }
+    void runStarted() override;
+    void UpdateRecentFolders() override;
+    void runEnded() override;
+    void showClosingMessage(bool aborted) override;
+
+  signals:
+    // The status line shows a new text.
+    void statusChanged(const QString& text);
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void SetDefaultButton(QPushButton* button);
+
+    std::unique_ptr<Ui::frmMain> ui;
+    RunState state_;
+    QPushButton* defaultButton_ = nullptr;
+    bool running_ = false;
+    bool closeAfterRun_ = false;
+    int eventIntervalMs_ = 10;
+    QElapsedTimer sinceEvents_;
+};
