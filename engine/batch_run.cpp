@@ -35,8 +35,7 @@ BatchSummary RunBatch(BatchHost& host, const std::vector<BatchEntry>& entries,
     for (const BatchEntry& entry : entries) {
         if (entry.selected) {
             const PageOutcome outcome = ProcessFile(host, entry.name, options);
-            if (outcome.result == PageResult::Failed)
-                ++summary.problems;
+            summary.problems += outcome.problems;
             if (outcome.wouldChange)
                 summary.wouldChange.push_back(entry.name);
             // The pass's files are closed as it returns, also when it stopped early.

@@ -196,6 +196,10 @@ bool AtomicCopyFile(const std::string& source, const std::string& targetName) {
 
     struct stat targetStat {};
     const bool targetExists = ::stat(target.c_str(), &targetStat) == 0;
+    // Only a target that is not there may be created; one that cannot be looked at (a loop
+    // of links, a folder we may not search) is not replaced blindly.
+    if (!targetExists && errno != ENOENT)
+        return false;
     if (targetExists) {
         if (!S_ISREG(targetStat.st_mode)) {
             errno = S_ISDIR(targetStat.st_mode) ? EISDIR : EINVAL;
@@ -223,11 +227,13 @@ bool AtomicCopyFile(const std::string& source, const std::string& targetName) {
 
     if (!CopyContent(in.get(), file.fd.get()))
         return fail();
+    // Owner first: chown(2) clears the set-user-ID and set-group-ID bits, so the mode must
+    // come after it to keep them.
+    if (targetExists)
+        (void)::fchown(file.fd.get(), targetStat.st_uid, targetStat.st_gid); // only where we may
     const struct stat& modeFrom = targetExists ? targetStat : sourceStat;
     if (::fchmod(file.fd.get(), modeFrom.st_mode & 07777) != 0)
         return fail();
-    if (targetExists)
-        (void)::fchown(file.fd.get(), targetStat.st_uid, targetStat.st_gid); // only where we may
     if (::fsync(file.fd.get()) != 0)
         return fail();
     if (!GiveName(file, folder))

@@ -100,6 +100,7 @@ bool Pass::Fail(const std::string& message, const std::string& logLine, const st
     ++state_.SkippedCount;
     outcome_.result = PageResult::Failed;
     outcome_.blocks = blocks_;
+    outcome_.problems = 1;
     return false;
 }
 
@@ -251,8 +252,8 @@ PageOutcome Pass::Run() {
         ++state_.SkippedCount;
         outcome_.result = PageResult::NoBlocks;
     }
-    if (!options_.checkOnly)
-        DeleteTempFile(host_, tempPath_);
+    if (!options_.checkOnly && !DeleteTempFile(host_, tempPath_))
+        ++outcome_.problems;
     host_.addProcessed(pageName_ + "," + std::to_string(blocks_));
     host_.setStatus("");
     return outcome_;

@@ -25,6 +25,8 @@ struct PageOutcome {
     int blocks = 0;
     // Checking only: the refreshed page would differ from the page on disk.
     bool wouldChange = false;
+    // Problems reported, including a temporary file that could not be deleted.
+    int problems = 0;
 };
 
 // Refreshes the page named pageName in the host's folder, reporting into the host.
