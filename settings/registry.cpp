@@ -1,0 +1,222 @@
+#include "registry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <algorithm>
+#include <map>
+
+namespace Registry {
+
+namespace {
+
+std::string userStore;
+std::string machineStore;
+
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+// Key paths and value names compare without regard to letter case, as the registry's do.
+struct IgnoringCase {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return std::lexicographical_compare(
+            a.begin(), a.end(), b.begin(), b.end(),
+            [](char x, char y) { return AsciiLower(x) < AsciiLower(y); });
+    }
+};
+
+using Values = std::map<std::string, std::string, IgnoringCase>;
+using Hive = std::map<std::string, Values, IgnoringCase>;
+
+std::string Escape(const std::string& text) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
+        else if (byte < 0x20 || byte == 0x7F) {
+            out += "\\x";
+            out += hex[byte >> 4];
+            out += hex[byte & 0xF];
+        } else
+            out += c;
+    }
+    return out;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = AsciiLower(c);
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+std::string Unescape(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const char code = text[++i];
+        if (code == 'n')
+            out += '\n';
+        else if (code == 'r')
+            out += '\r';
+        else if (code == 't')
+            out += '\t';
+        else if (code == 'x' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+                 HexDigit(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+            i += 2;
+        } else
+            out += code; // "\\" and anything a person wrote by hand
+    }
+    return out;
+}
+
+// Trims the separators a key path may carry by mistake; components are kept as written.
+std::string NormalizedKey(const std::string& keyPath) {
+    std::size_t start = 0;
+    std::size_t end = keyPath.size();
+    while (start < end && keyPath[start] == '\\')
+        ++start;
+    while (end > start && keyPath[end - 1] == '\\')
+        --end;
+    return keyPath.substr(start, end - start);
+}
+
+const std::string& StorePath(std::uint32_t hive) {
+    if (hive == HKEY_LOCAL_MACHINE) {
+        if (machineStore.empty())
+            machineStore = "/etc/xdg/reririDuruv/machine.ini";
+        return machineStore;
+    }
+    if (userStore.empty())
+        userStore =
+            QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
+                              "/settings.ini")
+                .toStdString();
+    return userStore;
+}
+
+Hive Load(std::uint32_t hive) {
+    Hive keys;
+    QFile file(QFile::decodeName(QByteArray::fromStdString(StorePath(hive))));
+    if (!file.open(QIODevice::ReadOnly))
+        return keys;
+    Values* section = nullptr;
+    while (!file.atEnd()) {
+        std::string line = file.readLine().toStdString();
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        if (line.empty() || line.front() == '#' || line.front() == ';')
+            continue;
+        if (line.front() == '[' && line.back() == ']') {
+            section = &keys[NormalizedKey(line.substr(1, line.size() - 2))];
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (section != nullptr && equals != std::string::npos)
+            (*section)[Unescape(line.substr(0, equals))] = Unescape(line.substr(equals + 1));
+    }
+    return keys;
+}
+
+void Save(std::uint32_t hive, const Hive& keys) {
+    if (hive != HKEY_CURRENT_USER)
+        return; // the machine-wide hive is only read
+    const QString path = QFile::decodeName(QByteArray::fromStdString(StorePath(hive)));
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    std::string text = "# reririDuruv settings: [key] and name=text lines; \\\\, \\n, \\r, \\t and "
+                       "\\xHH escape bytes.\n";
+    for (const auto& [key, values] : keys) {
+        text += "\n[" + key + "]\n";
+        for (const auto& [name, data] : values) {
+            std::string escapedName = Escape(name);
+            // A "=" in a name would end it early when read back.
+            std::string safeName;
+            for (const char c : escapedName)
+                safeName += c == '=' ? std::string("\\x3D") : std::string(1, c);
+            text += safeName + "=" + Escape(data) + "\n";
+        }
+    }
+    file.write(text.data(), static_cast<qint64>(text.size()));
+    file.commit();
+}
+
+bool IsAtOrBelow(const std::string& key, const std::string& parent) {
+    if (key.size() < parent.size())
+        return false;
+    if (IgnoringCase{}(key.substr(0, parent.size()), parent) ||
+        IgnoringCase{}(parent, key.substr(0, parent.size())))
+        return false;
+    return key.size() == parent.size() || key[parent.size()] == '\\';
+}
+
+} // namespace
+
+std::optional<std::string> ReadSetting(std::uint32_t hive, const std::string& keyPath,
+                                       const std::string& valueName) {
+    const Hive keys = Load(hive);
+    const auto key = keys.find(NormalizedKey(keyPath));
+    if (key == keys.end())
+        return std::nullopt;
+    const auto value = key->second.find(valueName);
+    if (value == key->second.end())
+        return std::nullopt;
+    return value->second;
+}
+
+void WriteSetting(std::uint32_t hive, const std::string& keyPath, const std::string& valueName,
+                  const std::string& data) {
+    Hive keys = Load(hive);
+    // Every key above the new one comes into being too.
+    const std::string key = NormalizedKey(keyPath);
+    for (std::size_t slash = key.find('\\'); slash != std::string::npos;
+         slash = key.find('\\', slash + 1))
+        keys[key.substr(0, slash)];
+    keys[key][valueName] = data;
+    Save(hive, keys);
+}
+
+void DeleteSettingKey(std::uint32_t hive, const std::string& keyPath) {
+    Hive keys = Load(hive);
+    const std::string key = NormalizedKey(keyPath);
+    bool removed = false;
+    for (auto it = keys.begin(); it != keys.end();) {
+        if (IsAtOrBelow(it->first, key)) {
+            it = keys.erase(it);
+            removed = true;
+        } else {
+            ++it;
+        }
+    }
+    if (removed)
+        Save(hive, keys);
+}
+
+void SetStoreFile(std::uint32_t hive, const std::string& path) {
+    (hive == HKEY_LOCAL_MACHINE ? machineStore : userStore) = path;
+}
+
+std::string StoreFile(std::uint32_t hive) {
+    return StorePath(hive);
+}
+
+} // namespace Registry
