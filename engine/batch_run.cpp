@@ -1,6 +1,7 @@
 #include "batch_run.h"
 
 #include "mod_global.h"
+#include "posix_file.h"
 
 #include <cstdio>
 
@@ -46,6 +47,10 @@ BatchSummary RunBatch(BatchHost& host, const std::vector<BatchEntry>& entries,
             break;
     }
 
+    // Each replaced page's content reached the disk before its rename; this makes the
+    // renames themselves durable, once for the whole run.
+    if (!options.checkOnly)
+        posix::SyncFolder(host.pathDisplay());
     host.UpdateRecentFolders();
     host.runEnded();
     if (!options.checkOnly && !DeleteTempFile(host, host.pathDisplay() + kTempFileName))

@@ -18,14 +18,20 @@ std::string AddBackslash(const std::string& path) {
     return path + '/';
 }
 
+// A NUL would end the name early on its way to the system, which would then answer for
+// another name; no file or folder has one in its name.
+static bool Nameable(const std::string& name) {
+    return !name.empty() && name.find('\0') == std::string::npos;
+}
+
 bool CheckFileExists(const std::string& name) {
     struct stat st {};
-    return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return Nameable(name) && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool CheckFolderExists(const std::string& name) {
     struct stat st {};
-    return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return Nameable(name) && ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 void SetLogFolder(const std::string& folder) {

@@ -35,7 +35,12 @@ bool FileDescriptor::close() {
     return ::close(fd) == 0;
 }
 
-FileDescriptor OpenRegularForReading(const std::string& path) {
+FileDescriptor OpenRegularForReading(const std::string& path, struct stat* status) {
+    if (path.find('\0') != std::string::npos) {
+        errno = EINVAL;
+        return {};
+    }
+    // O_NONBLOCK keeps a FIFO from blocking the open; on an ordinary file it changes nothing.
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid())
         return fd;
@@ -46,7 +51,8 @@ FileDescriptor OpenRegularForReading(const std::string& path) {
         errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return {};
     }
-    ::fcntl(fd.get(), F_SETFL, 0);
+    if (status != nullptr)
+        *status = st;
     return fd;
 }
 
@@ -187,11 +193,9 @@ void SyncFolder(const std::string& folder) {
 
 bool AtomicCopyFile(const std::string& source, const std::string& targetName) {
     const std::string target = ResolveLinkTarget(targetName);
-    FileDescriptor in = OpenRegularForReading(source);
-    if (!in.valid())
-        return false;
     struct stat sourceStat {};
-    if (::fstat(in.get(), &sourceStat) != 0)
+    FileDescriptor in = OpenRegularForReading(source, &sourceStat);
+    if (!in.valid())
         return false;
 
     struct stat targetStat {};
@@ -242,7 +246,6 @@ bool AtomicCopyFile(const std::string& source, const std::string& targetName) {
         return fail();
     if (::rename(file.name.c_str(), target.c_str()) != 0)
         return fail();
-    SyncFolder(folder);
     return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace posix {
@@ -30,8 +31,8 @@ class FileDescriptor {
 };
 
 // Opens an ordinary file for reading without blocking on a FIFO or device; anything that
-// is not an ordinary file is refused with errno EINVAL.
-FileDescriptor OpenRegularForReading(const std::string& path);
+// is not an ordinary file is refused with errno EINVAL. Fills status when given.
+FileDescriptor OpenRegularForReading(const std::string& path, struct stat* status = nullptr);
 
 // Writes all bytes, retrying short writes; false with errno set on failure.
 bool WriteAll(int fd, const char* data, std::size_t size);
@@ -44,7 +45,9 @@ ssize_t ReadAt(int fd, char* data, std::size_t size, off_t offset);
 // old target's permission bits (and owner and group, where we may), and the new file is
 // renamed over the target. A symbolic link as target is followed. A target that does not
 // exist yet is created with the source's permission bits. Copying a file onto itself fails
-// with errno EEXIST, as the shell's does. Nothing of a failed copy stays behind.
+// with errno EEXIST, as the shell's does. Nothing of a failed copy stays behind. The
+// folder's own entry list is not flushed here: the rename is atomic either way, and a batch
+// flushes its folder once at its end (SyncFolder) rather than once for every file.
 bool AtomicCopyFile(const std::string& source, const std::string& target);
 
 // Follows a chain of symbolic links at path to the name that finally holds the data (which

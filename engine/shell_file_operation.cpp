@@ -308,9 +308,24 @@ int ShellOperation::DeleteAll() {
     return 0;
 }
 
+// The copy that every refreshed page takes: one file over an existing file, no questions.
+// It goes straight to the atomic copy, without the general rules' look at every name.
+bool IsPlainFileOverFile(const SHFileOpStruct& record, const std::vector<std::string>& sources,
+                         const std::vector<std::string>& targets) {
+    if (record.wFunc != FO_COPY || sources.size() != 1 || targets.size() != 1 ||
+        (record.fFlags & (FOF_NOCONFIRMATION | FOF_RENAMEONCOLLISION)) != FOF_NOCONFIRMATION ||
+        sources[0].find_first_of("*?") != std::string::npos || targets[0].empty() ||
+        targets[0].back() == '/')
+        return false;
+    struct stat target {};
+    return ::stat(targets[0].c_str(), &target) == 0 && S_ISREG(target.st_mode);
+}
+
 int ShellOperation::Run() {
     if (sources_.empty())
         return EINVAL;
+    if (IsPlainFileOverFile(record_, sources_, targets_))
+        return CopyFile(sources_[0], targets_[0]);
     switch (record_.wFunc) {
     case FO_COPY:
         return TransferAll(false);

@@ -22,7 +22,7 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // the page itself.
 class PassOutput {
   public:
-    explicit PassOutput(int tempFd) : file_(text::FileSink(tempFd)) {}
+    explicit PassOutput(int tempFd) { file_.emplace(tempFd); }
     explicit PassOutput(text::CompareSink compare) : compare_(compare) {}
     text::OutputSink& sink() { return file_ ? static_cast<text::OutputSink&>(*file_) : *compare_; }
     bool Flush() { return !file_ || file_->Flush(); }
@@ -105,9 +105,9 @@ bool Pass::Fail(const std::string& message, const std::string& logLine, const st
 }
 
 bool Pass::OpenFiles() {
-    page_ = posix::OpenRegularForReading(pagePath_);
     struct stat pageStat {};
-    if (!page_.valid() || ::fstat(page_.get(), &pageStat) != 0)
+    page_ = posix::OpenRegularForReading(pagePath_, &pageStat);
+    if (!page_.valid())
         return FailReading();
     if (options_.checkOnly) {
         output_.emplace(text::CompareSink(page_.get()));
@@ -176,9 +176,9 @@ bool Pass::RefreshBlock(text::PageScanner& scanner, const text::Line& line) {
 
     if (nameLength > PATH_MAX || !modGlobal::CheckFileExists(includePath))
         return FailMissing(includePath);
-    const posix::FileDescriptor includeFd = posix::OpenRegularForReading(includePath);
     struct stat includeStat {};
-    if (!includeFd.valid() || ::fstat(includeFd.get(), &includeStat) != 0)
+    const posix::FileDescriptor includeFd = posix::OpenRegularForReading(includePath, &includeStat);
+    if (!includeFd.valid())
         return FailMissing(includePath);
     // Copying the temporary file into itself would never end.
     if (temp_.valid() && SameFile(includeStat, tempStat_))

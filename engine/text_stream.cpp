@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace text {
 
@@ -48,6 +50,38 @@ std::int64_t FindIgnoringCase(const char* data, std::size_t size, const char* lo
 }
 
 } // namespace
+
+namespace {
+
+struct SpareBuffer {
+    std::unique_ptr<char[]> data;
+    std::size_t capacity;
+};
+
+std::vector<SpareBuffer>& SpareBuffers() {
+    static thread_local std::vector<SpareBuffer> spares;
+    return spares;
+}
+
+} // namespace
+
+Buffer::Buffer(std::size_t size) : size_(size) {
+    auto& spares = SpareBuffers();
+    for (auto it = spares.begin(); it != spares.end(); ++it) {
+        if (it->capacity >= size) {
+            capacity_ = it->capacity;
+            data_ = it->data.release();
+            spares.erase(it);
+            return;
+        }
+    }
+    capacity_ = size;
+    data_ = std::make_unique_for_overwrite<char[]>(size).release();
+}
+
+Buffer::~Buffer() {
+    SpareBuffers().push_back({std::unique_ptr<char[]>(data_), capacity_});
+}
 
 void SetBufferSizes(std::size_t pageBuffer, std::size_t chunk) {
     pageBufferSize = std::max<std::size_t>(pageBuffer, 4 * kTagOverlap);
@@ -167,6 +201,25 @@ void PageScanner::SearchTags(std::int64_t from, std::int64_t to, std::int64_t li
     }
 }
 
+std::int64_t PageScanner::Find(char wanted, std::int64_t from, NextByte& known) {
+    const std::int64_t bufferEnd = base_ + static_cast<std::int64_t>(length_);
+    if (known.at >= from && known.from <= from)
+        return known.at;
+    std::int64_t searchFrom = from;
+    if (known.at < 0 && known.from <= from && known.to > from) {
+        if (known.to >= bufferEnd)
+            return -1;
+        searchFrom = known.to; // only the bytes read since are new
+    }
+    const char* const data = buffer_.data() - base_;
+    const void* hit =
+        std::memchr(data + searchFrom, wanted, static_cast<std::size_t>(bufferEnd - searchFrom));
+    known.from = from;
+    known.to = bufferEnd;
+    known.at = hit == nullptr ? -1 : static_cast<const char*>(hit) - data;
+    return known.at;
+}
+
 bool PageScanner::NextLine(Line& line) {
     if (failed_ || AtEnd())
         return false;
@@ -176,9 +229,13 @@ bool PageScanner::NextLine(Line& line) {
     for (;;) {
         const char* const data = buffer_.data() - base_;
         const std::int64_t bufferEnd = base_ + static_cast<std::int64_t>(length_);
-        std::int64_t lineEnd = scanned;
-        while (lineEnd < bufferEnd && data[lineEnd] != '\r' && data[lineEnd] != '\n')
-            ++lineEnd;
+        const std::int64_t cr = Find('\r', scanned, nextCR_);
+        const std::int64_t lf = Find('\n', scanned, nextLF_);
+        std::int64_t lineEnd = bufferEnd;
+        if (cr >= 0)
+            lineEnd = cr;
+        if (lf >= 0 && lf < lineEnd)
+            lineEnd = lf;
         SearchTags(scanned, lineEnd, line.start, line);
 
         if (lineEnd < bufferEnd && data[lineEnd] == '\n') {
@@ -263,7 +320,7 @@ bool PageScanner::ReadRange(std::int64_t from, std::size_t size, std::string& ou
 
 bool IncludeFile::ContainsClosingTag(bool& found) {
     found = false;
-    std::vector<char> buffer(kTagOverlap + chunkSize);
+    Buffer buffer(kTagOverlap + chunkSize);
     std::size_t carried = 0;
     off_t offset = 0;
     for (;;) {

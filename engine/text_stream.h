@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
-#include <vector>
 
 namespace text {
 
@@ -22,6 +21,24 @@ enum class LineEnd { None, CR, CRLF, LF };
 // Sizes of the page buffer and of the read chunks. Tests and the fuzz target make them
 // tiny, so that every tag and line end also falls across a buffer's edge.
 void SetBufferSizes(std::size_t pageBuffer, std::size_t chunk);
+
+// A buffer handed from one page to the next instead of being allocated and cleared for
+// every page, which cost more than reading the page itself.
+class Buffer {
+  public:
+    explicit Buffer(std::size_t size);
+    ~Buffer();
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+    char* data() { return data_; }
+    const char* data() const { return data_; }
+    std::size_t size() const { return size_; }
+
+  private:
+    char* data_;
+    std::size_t size_;
+    std::size_t capacity_;
+};
 
 // Where written bytes go: the temporary file, or a comparison against the page.
 class OutputSink {
@@ -43,7 +60,7 @@ class FileSink : public OutputSink {
 
   private:
     int fd_;
-    std::vector<char> buffer_;
+    Buffer buffer_;
     std::size_t used_ = 0;
     bool failed_ = false;
 };
@@ -91,11 +108,22 @@ class PageScanner {
     bool ReadRange(std::int64_t from, std::size_t size, std::string& out);
 
   private:
+    // What is known of where the next CR or LF lies, so a page with only one kind of line
+    // end is not searched to the buffer's end for the other at every line.
+    struct NextByte {
+        std::int64_t at = -1; // its offset, or -1: none in [from, to)
+        std::int64_t from = 0;
+        std::int64_t to = 0;
+    };
+
     bool Refill(std::int64_t keepFrom);
     void SearchTags(std::int64_t from, std::int64_t to, std::int64_t lineStart, Line& line);
+    std::int64_t Find(char wanted, std::int64_t from, NextByte& known);
 
     int fd_;
-    std::vector<char> buffer_;
+    Buffer buffer_;
+    NextByte nextCR_;
+    NextByte nextLF_;
     std::int64_t base_ = 0;     // file offset of buffer_[0]
     std::size_t length_ = 0;    // valid bytes in buffer_
     std::int64_t position_ = 0; // file offset where the next line starts

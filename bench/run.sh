@@ -1,0 +1,221 @@
+#!/usr/bin/env bash
+# Benchmarks reririduruv-cli: a refresh of a generated site against `cp -r` of the same
+# site (wall time, alternating runs), and the peak memory of a refresh of very large pages.
+# See bench/README.md. Needs cmake, a C++ compiler, CLI11, awk and GNU time
+# (Debian: apt-get install build-essential cmake libcli11-dev time).
+#
+# Environment: RUNS (timed runs of each command, default 7), PAGES (default 2000),
+# SIZE_KB (default 40), BIG_MB (size of the large pages, default 200), BENCH_DIR (where the
+# sites are made, default a new folder in $TMPDIR or /tmp; it is removed afterwards),
+# STRACE=1 (also print the system calls of one refresh, needs strace).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+runs="${RUNS:-7}"
+pages="${PAGES:-2000}"
+size_kb="${SIZE_KB:-40}"
+big_mb="${BIG_MB:-200}"
+
+fail() {
+    echo "bench: $*" >&2
+    exit 1
+}
+[ -x /usr/bin/time ] || fail "GNU time is missing (apt-get install time)"
+command -v cmake >/dev/null || fail "cmake is missing (apt-get install cmake)"
+command -v awk >/dev/null || fail "awk is missing (apt-get install mawk)"
+
+echo "== Building reririduruv-cli (Release) in build-bench"
+build_log="$(mktemp)"
+if ! bash "$root/scripts/build.sh" build-bench -DCMAKE_BUILD_TYPE=Release \
+    -DRERIRIDURUV_GUI=OFF -DBUILD_TESTING=OFF >"$build_log" 2>&1; then
+    cat "$build_log" >&2
+    fail "the build failed"
+fi
+rm -f "$build_log"
+cli="$root/build-bench/cli/reririduruv-cli"
+[ -x "$cli" ] || fail "no reririduruv-cli in build-bench"
+
+parent="${BENCH_DIR:-${TMPDIR:-/tmp}}"
+mkdir -p "$parent"
+work="$(mktemp -d "$parent/reririduruv-bench.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+site="$work/site"
+echo "== Generating $pages pages of about $size_kb KB in $work"
+bash "$root/bench/gen_site.sh" "$site" "$pages" "$size_kb"
+page_count=$(find "$site" -maxdepth 1 -type f \( -name '*.html' -o -name '*.shtml' \) | wc -l)
+echo "   $page_count pages, $(du -sm "$site" | cut -f1) MB, on $(df --output=source,fstype "$work" | tail -n1)"
+
+# Runs a command under GNU time and sets elapsed_ns (wall time), peak_kb (peak resident
+# memory) and cpu_ns (user + system time, which a busy machine disturbs less than the wall
+# time). A command that fails ends the benchmark.
+measure() {
+    local start end
+    start=$(date +%s%N)
+    if ! /usr/bin/time -f "%M %U %S" -o "$work/time" "$@" >"$work/out" 2>&1; then
+        cat "$work/out" "$work/time" >&2
+        fail "failed: $*"
+    fi
+    end=$(date +%s%N)
+    elapsed_ns=$((end - start))
+    read -r peak_kb cpu_ns < <(tail -n1 "$work/time" | awk '{ printf "%d %.0f\n", $1, ($2 + $3) * 1e9 }')
+}
+
+median() {
+    sort -n | awk '{ v[NR] = $1 } END { printf "%.0f\n", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "n/a" }'; }
+
+# Writes SOURCE again and again to TARGET until it holds exactly BYTES bytes.
+repeat_to() {
+    local source="$1" bytes="$2" target="$3" size
+    size=$(stat -c %s "$source")
+    for ((i = 0; i * size < bytes; i++)); do cat "$source"; done >"$target"
+    truncate -s "$bytes" "$target"
+}
+
+copy_and_sync() {
+    cp -r "$1" "$2"
+    find "$2" -type f -exec sync -- {} +
+    sync -- "$2" "$2/includes"
+}
+export -f copy_and_sync
+
+# Each refresh gets a fresh copy of the site, made before its timing starts, so that every
+# run rewrites every page from stale blocks. Dirty data of earlier runs is flushed between
+# timings.
+refresh_copy="$work/refresh"
+cp_copy="$work/copy"
+: >"$work/refresh.times"
+: >"$work/cp.times"
+: >"$work/cpsync.times"
+: >"$work/refresh.rss"
+: >"$work/refresh.cpu"
+: >"$work/cp.cpu"
+: >"$work/cpsync.cpu"
+echo "== Timing: refresh vs cp -r vs cp -r + fsync, $runs alternating runs each (after one warm-up)"
+for ((run = 0; run <= runs; run++)); do
+    rm -rf "$refresh_copy" "$cp_copy"
+    cp -r "$site" "$refresh_copy"
+    sync
+    measure "$cli" "$refresh_copy"
+    ns=$elapsed_ns kb=$peak_kb cpu=$cpu_ns
+    if [ "$run" -eq 1 ] && grep -q "stale" "$refresh_copy"/page*.*html; then
+        fail "a page still holds stale block content after the refresh"
+    fi
+    rm -rf "$refresh_copy"
+    sync
+    measure cp -r "$site" "$cp_copy"
+    cp_ns=$elapsed_ns cp_cpu=$cpu_ns
+    rm -rf "$cp_copy"
+    sync
+    measure bash -c 'copy_and_sync "$1" "$2"' _ "$site" "$cp_copy"
+    cpsync_ns=$elapsed_ns cpsync_cpu=$cpu_ns
+    rm -rf "$cp_copy"
+    sync
+    if [ "$run" -gt 0 ]; then
+        echo "$ns" >>"$work/refresh.times"
+        echo "$kb" >>"$work/refresh.rss"
+        echo "$cp_ns" >>"$work/cp.times"
+        echo "$cpsync_ns" >>"$work/cpsync.times"
+        echo "$cpu" >>"$work/refresh.cpu"
+        echo "$cp_cpu" >>"$work/cp.cpu"
+        echo "$cpsync_cpu" >>"$work/cpsync.cpu"
+        echo "   run $run: refresh $(seconds "$ns") s, cp -r $(seconds "$cp_ns") s, cp -r + fsync $(seconds "$cpsync_ns") s; load $(cut -d' ' -f1 /proc/loadavg)"
+    fi
+done
+refresh_median=$(median <"$work/refresh.times")
+cp_median=$(median <"$work/cp.times")
+cpsync_median=$(median <"$work/cpsync.times")
+site_peak_kb=$(sort -n "$work/refresh.rss" | tail -n1)
+refresh_cpu=$(median <"$work/refresh.cpu")
+cp_cpu=$(median <"$work/cp.cpu")
+cpsync_cpu=$(median <"$work/cpsync.cpu")
+
+echo
+echo "Site: $page_count pages, $(du -sm "$site" | cut -f1) MB"
+echo "median refresh            $(seconds "$refresh_median") s   ($(awk -v n="$page_count" -v ns="$refresh_median" 'BEGIN { printf "%.0f", n / (ns / 1e9) }') pages/s)"
+echo "median cp -r              $(seconds "$cp_median") s"
+echo "median cp -r + fsync      $(seconds "$cpsync_median") s"
+echo "ratio refresh / cp -r          $(ratio "$refresh_median" "$cp_median")   (target <= 3)"
+echo "ratio refresh / (cp -r+fsync)  $(ratio "$refresh_median" "$cpsync_median")"
+echo "peak RSS of the refresh   $site_peak_kb KB"
+echo "processor time (user + system), medians: refresh $(seconds "$refresh_cpu") s, cp -r $(seconds "$cp_cpu") s, cp -r + fsync $(seconds "$cpsync_cpu") s"
+echo "   (GNU time counts in 10 ms steps; a busy machine stretches wall times more than these)"
+
+if [ "${STRACE:-0}" = 1 ]; then
+    command -v strace >/dev/null || fail "strace is missing (apt-get install strace)"
+    echo
+    echo "== System calls of one refresh"
+    rm -rf "$refresh_copy"
+    cp -r "$site" "$refresh_copy"
+    sync
+    strace -c -o "$work/strace.txt" "$cli" "$refresh_copy" >/dev/null
+    head -n 25 "$work/strace.txt"
+    rm -rf "$refresh_copy"
+fi
+
+# --- Peak memory on very large pages ---------------------------------------------------
+big_bytes=$((big_mb * 1024 * 1024))
+echo
+echo "== Memory: one ${big_mb} MB page with many blocks"
+# Whole pages of the site one after another, so that every block stays intact.
+many="$work/many"
+mkdir -p "$many"
+cp -r "$site/includes" "$many/"
+chunk="$work/chunk"
+: >"$chunk"
+while [ "$(stat -c %s "$chunk")" -lt $((10 * 1024 * 1024)) ]; do
+    for page in "$site"/page*.*html; do
+        cat "$page" >>"$chunk"
+        [ "$(stat -c %s "$chunk")" -lt $((10 * 1024 * 1024)) ] || break
+    done
+done
+chunk_bytes=$(stat -c %s "$chunk")
+for ((i = 0; i * chunk_bytes < big_bytes; i++)); do cat "$chunk"; done >"$many/big.html"
+blocks=$(grep -o "<reririduruv=" "$many/big.html" | wc -l)
+many_before=$(stat -c %s "$many/big.html")
+sync
+measure "$cli" "$many"
+many_ns=$elapsed_ns many_kb=$peak_kb
+if grep -q "stale" "$many/big.html"; then
+    fail "the large page still holds stale block content after the refresh"
+fi
+echo "   $((many_before / 1024 / 1024)) MB page, $blocks blocks ($(($(stat -c %s "$many/big.html") / 1024 / 1024)) MB after the refresh): $(seconds "$many_ns") s, peak RSS $many_kb KB (target < 32768 KB)"
+rm -rf "$many"
+
+echo "== Memory: one ${big_mb} MB page that is a single line, with a 50 MB include file"
+line="$work/line"
+mkdir -p "$line"
+# Site text without tags: as it stands for the include file, without line ends for the line.
+sed -e 's/<\/*reririduruv[^>]*>//g' "$chunk" >"$work/plain"
+tr -d '\r\n' <"$work/plain" >"$work/flat"
+repeat_to "$work/plain" $((50 * 1024 * 1024)) "$line/big.inc"
+half=$((big_bytes / 2))
+repeat_to "$work/flat" "$half" "$work/filler"
+{
+    printf '<p>a page of one line: <reririduruv=big.inc>'
+    cat "$work/filler"
+    printf '</reririduruv>'
+    cat "$work/filler"
+} >"$line/line.html"
+rm -f "$work/plain" "$work/flat" "$work/filler" "$chunk"
+[ "$(tr -d -c '\r\n' <"$line/line.html" | wc -c)" -eq 0 ] || fail "the long line has a line end"
+before=$(stat -c %s "$line/line.html")
+sync
+measure "$cli" "$line"
+line_ns=$elapsed_ns line_kb=$peak_kb
+after=$(stat -c %s "$line/line.html")
+[ "$after" -ne "$before" ] || fail "the single-line page was not refreshed"
+echo "   $((before / 1024 / 1024)) MB line -> $((after / 1024 / 1024)) MB page: $(seconds "$line_ns") s, peak RSS $line_kb KB (target < 32768 KB)"
+rm -rf "$line"
+
+echo
+echo "Summary"
+echo "  refresh / cp -r               $(ratio "$refresh_median" "$cp_median")  (target <= 3)"
+echo "  refresh / (cp -r + fsync)     $(ratio "$refresh_median" "$cpsync_median")"
+echo "  processor time refresh / cp -r  $(ratio "$refresh_cpu" "$cp_cpu")"
+echo "  pages per second              $(awk -v n="$page_count" -v ns="$refresh_median" 'BEGIN { printf "%.0f", n / (ns / 1e9) }')"
+echo "  peak RSS, site refresh        $site_peak_kb KB"
+echo "  peak RSS, ${big_mb} MB page         $many_kb KB  (target < 32768 KB)"
+echo "  peak RSS, ${big_mb} MB single line  $line_kb KB  (target < 32768 KB)"
