@@ -78,4 +78,6 @@ class frmMain : public QMainWindow, public BatchHost {
     bool closeAfterRun_ = false;
     int eventIntervalMs_ = 10;
     QElapsedTimer sinceEvents_;
+    static constexpr int kFrameMs = 16;
+    QElapsedTimer sinceStatusPainted_;
 };
