@@ -53,7 +53,10 @@ BatchSummary RunBatch(BatchHost& host, const std::vector<BatchEntry>& entries,
         posix::SyncFolder(host.pathDisplay());
     host.UpdateRecentFolders();
     host.runEnded();
-    if (!options.checkOnly && !DeleteTempFile(host, host.pathDisplay() + kTempFileName))
+    // A temporary file under another run's lock is that run's own, and it removes it.
+    posix::FolderLock lock;
+    if (!options.checkOnly && lock.TryLock(host.pathDisplay()) &&
+        !DeleteTempFile(host, host.pathDisplay() + kTempFileName))
         ++summary.problems;
     summary.aborted = state.AbortRequested;
     if (summary.aborted)

@@ -4,6 +4,7 @@
 #include <climits>
 #include <fcntl.h>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -183,6 +184,16 @@ std::string ResolveLinkTarget(const std::string& path) {
         current = std::move(target);
     }
     return current;
+}
+
+bool FolderLock::TryLock(const std::string& folder) {
+    FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid())
+        return true;
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+        return errno != EWOULDBLOCK;
+    fd_ = std::move(fd);
+    return true;
 }
 
 void SyncFolder(const std::string& folder) {

@@ -54,6 +54,19 @@ bool AtomicCopyFile(const std::string& source, const std::string& target);
 // need not exist yet). Returns path itself when it is not a link.
 std::string ResolveLinkTarget(const std::string& path);
 
+// A lock on a folder that one process at a time may hold: two runs in the same folder
+// share its temporary file, so they take turns page by page. Released when destroyed or
+// when the process ends.
+class FolderLock {
+  public:
+    // False only when another process holds the lock; where a file system cannot lock,
+    // the lock counts as taken.
+    bool TryLock(const std::string& folder);
+
+  private:
+    FileDescriptor fd_;
+};
+
 // Flushes a folder's entry list to disk; failures are ignored (not every file system can).
 void SyncFolder(const std::string& folder);
 

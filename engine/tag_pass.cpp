@@ -233,6 +233,11 @@ bool Pass::PutInPlace() {
 
 PageOutcome Pass::Run() {
     host_.setStatus("processing " + pageName_ + "...");
+    posix::FolderLock lock;
+    if (!options_.checkOnly && !WaitForFolder(host_, folder_, lock)) {
+        outcome_.result = PageResult::Aborted;
+        return outcome_;
+    }
     if (!OpenFiles())
         return outcome_;
     text::PageScanner scanner(page_.get());
@@ -260,6 +265,16 @@ PageOutcome Pass::Run() {
 }
 
 } // namespace
+
+bool WaitForFolder(PassHost& host, const std::string& folder, posix::FolderLock& lock) {
+    while (!lock.TryLock(folder)) {
+        host.doEvents();
+        if (host.runState().AbortRequested)
+            return false;
+        ::usleep(10 * 1000);
+    }
+    return true;
+}
 
 PageOutcome ProcessFile(PassHost& host, const std::string& pageName, const PassOptions& options) {
     return Pass(host, pageName, options).Run();

@@ -37,6 +37,13 @@ PageOutcome ProcessFile(PassHost& host, const std::string& pageName,
 // false when it reported one.
 bool DeleteTempFile(PassHost& host, const std::string& tempPath);
 
+namespace posix {
+class FolderLock;
+}
+// Takes the folder's lock, letting events through while another process's run holds it;
+// false when an abort came first.
+bool WaitForFolder(PassHost& host, const std::string& folder, posix::FolderLock& lock);
+
 // Reports a problem as the "Error msgs off" check mark says: a line in the error log, or a
 // message box. A log line that cannot be written becomes a message box.
 void ReportProblem(PassHost& host, const std::string& message, const std::string& logLine);

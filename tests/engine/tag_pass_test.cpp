@@ -1,9 +1,11 @@
 #include "mod_global.h"
+#include "posix_file.h"
 #include "tag_pass.h"
 #include "test_support.h"
 #include "text_stream.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 #include <random>
 #include <sys/stat.h>
 
@@ -339,6 +341,28 @@ TEST_F(TagPassTest, EventsRunBeforeEveryPageLineButNotInsideABlock) {
     WriteFile(dir / "i.inc", "1\r\n2\r\n3\r\n");
     Refresh("a\r\n<reririduruv=i.inc>\r\nx\r\ny\r\n</reririduruv>\r\nb\r\n");
     EXPECT_EQ(host.eventPumps, 3);
+}
+
+TEST_F(TagPassTest, WaitsWhileAnotherRunHoldsTheFolder) {
+    WriteFile(dir / "i.inc", "I\r\n");
+    std::optional<posix::FolderLock> otherRun(std::in_place);
+    ASSERT_TRUE(otherRun->TryLock(dir.path()));
+    host.onDoEvents = [&otherRun](RecordingHost& h) {
+        if (h.eventPumps == 3)
+            otherRun.reset();
+    };
+    EXPECT_EQ(Refresh("<reririduruv=i.inc>\r\n</reririduruv>\r\n"),
+              "<reririduruv=i.inc>I\r\n</reririduruv>\r\n");
+    EXPECT_EQ(host.eventPumps, 4); // three while waiting, one before the page's only line
+
+    // An abort while waiting leaves the page alone, without a temporary file.
+    otherRun.emplace();
+    ASSERT_TRUE(otherRun->TryLock(dir.path()));
+    host.onDoEvents = [](RecordingHost& h) { h.state.AbortRequested = true; };
+    const std::string page = "<reririduruv=i.inc>\r\nold\r\n</reririduruv>\r\n";
+    EXPECT_EQ(Refresh(page), page);
+    EXPECT_EQ(outcome.result, PageResult::Aborted);
+    EXPECT_FALSE(Exists(dir / "reririDuruv.tmp"));
 }
 
 TEST_F(TagPassTest, CheckingChangesNothing) {
