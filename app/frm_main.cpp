@@ -1,7 +1,10 @@
 #include "frm_main.h"
 
+#include "frm_recent.h"
+#include "frm_select_folder.h"
 #include "message_box.h"
 #include "mod_global.h"
+#include "stored_settings.h"
 #include "ui_frmMain.h"
 
 #include <QCloseEvent>
@@ -69,12 +72,31 @@ void frmMain::Form_Load() {
              area.y() + (area.height() - size.height()) / 2);
     }
     state_.AbortRequested = false;
+    folderDialog_ = std::make_unique<frmSelectFolder>(*this);
+    recentDialog_ = std::make_unique<frmRecent>(*folderDialog_, *this);
+    recentDialog_->RestoreRecentFolders();
+    ui->mnuBackup->setChecked(StoredSettings::ReadOption(StoredSettings::kBackupKey));
+    ui->mnuErrmsgoff->setChecked(StoredSettings::ReadOption(StoredSettings::kErrmsgoffKey));
+}
+
+void frmMain::Form_Unload() {
+    StoredSettings::WriteOption(StoredSettings::kBackupKey, ui->mnuBackup->isChecked());
+    StoredSettings::WriteOption(StoredSettings::kErrmsgoffKey, ui->mnuErrmsgoff->isChecked());
+    // Every other window goes with the program, also one that is still on screen.
+    QCoreApplication::quit();
 }
 
 void frmMain::cmdSelect_Click() {
     if (running_)
         return; // the folder stays as it is until the run ends
     ui->lstProcessed->clear();
+    const QString folder = ui->txtPathdisplay->text();
+    if (!folder.isEmpty() && modGlobal::CheckFolderExists(ToBytes(folder)))
+        modGlobal::SyncFolderDialog(*folderDialog_, *this);
+    folderDialog_->ShowModal();
+    QCoreApplication::processEvents();
+    // The dialog has no owner, so the desktop need not hand the focus back by itself.
+    activateWindow();
     EnableProcessButton();
 }
 
@@ -139,7 +161,9 @@ void frmMain::mnuProcess_Click() {
 
 void frmMain::mnuRecent_Click() {
     if (running_)
-        return;
+        return; // the folder stays as it is until the run ends
+    recentDialog_->exec();
+    activateWindow();
     EnableProcessButton();
 }
 
@@ -158,6 +182,14 @@ void frmMain::mnuErrmsgoff_Click() {
 void frmMain::mnuHelp_Click() {}
 
 void frmMain::mnuAbout_Click() {}
+
+QString frmMain::pathDisplayText() const {
+    return ui->txtPathdisplay->text();
+}
+
+void frmMain::setPathDisplayText(const QString& text) {
+    ui->txtPathdisplay->setText(text);
+}
 
 void frmMain::setAvailableFiles(const QString& folder, const QStringList& names) {
     ui->lstSelected->clear();
@@ -226,7 +258,9 @@ void frmMain::runStarted() {
     ui->cmdAbort->setFocus();
 }
 
-void frmMain::UpdateRecentFolders() {}
+void frmMain::UpdateRecentFolders() {
+    recentDialog_->UpdateRecentFolders(ui->txtPathdisplay->text());
+}
 
 void frmMain::runEnded() {
     ui->cmdAbort->setEnabled(false);
@@ -274,5 +308,6 @@ void frmMain::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    Form_Unload();
     event->accept();
 }

@@ -2,7 +2,9 @@
 
 // frmMain: the program's main window. It owns the run state, shows the current folder,
 // its files and the results of the last run, and hands every operation to its owner.
+// Closing it stores the options and ends the program.
 
+#include "available_files.h"
 #include "batch_run.h"
 
 #include <QElapsedTimer>
@@ -10,11 +12,13 @@
 #include <memory>
 
 class QPushButton;
+class frmRecent;
+class frmSelectFolder;
 namespace Ui {
 class frmMain;
 }
 
-class frmMain : public QMainWindow, public BatchHost {
+class frmMain : public QMainWindow, public BatchHost, public AvailableFilesWindow {
     Q_OBJECT
 
   public:
@@ -22,6 +26,7 @@ class frmMain : public QMainWindow, public BatchHost {
     ~frmMain() override;
 
     void Form_Load();
+    void Form_Unload();
     void cmdSelect_Click();
     void cmdProcess_Click();
     void lstSelected_DblClick();
@@ -35,11 +40,11 @@ class frmMain : public QMainWindow, public BatchHost {
     void mnuHelp_Click();
     void mnuAbout_Click();
 
-    // Fills the available-files list with names (none selected) and the path box with
-    // folder and a trailing "/", as the folder dialog does on OK.
-    void setAvailableFiles(const QString& folder, const QStringList& names);
-    // Makes the Process button usable, default and focused when the list has entries.
-    void EnableProcessButton();
+    // AvailableFilesWindow
+    QString pathDisplayText() const override;
+    void setPathDisplayText(const QString& text) override;
+    void setAvailableFiles(const QString& folder, const QStringList& names) override;
+    void EnableProcessButton() override;
 
     bool isRunning() const { return running_; }
     // How often a run lets window events through, at most; 0 means before every line.
@@ -72,6 +77,10 @@ class frmMain : public QMainWindow, public BatchHost {
     void SetDefaultButton(QPushButton* button);
 
     std::unique_ptr<Ui::frmMain> ui;
+    // Loaded hidden at start-up and kept until the program ends. The recent-folders dialog
+    // uses the folder dialog, so it is declared after it and destroyed before it.
+    std::unique_ptr<frmSelectFolder> folderDialog_;
+    std::unique_ptr<frmRecent> recentDialog_;
     RunState state_;
     QPushButton* defaultButton_ = nullptr;
     bool running_ = false;

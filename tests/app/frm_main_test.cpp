@@ -1,6 +1,7 @@
 #include "frm_main.h"
 #include "message_box.h"
 #include "mod_global.h"
+#include "registry.h"
 #include "test_support.h"
 
 #include <QAction>
@@ -61,6 +62,7 @@ class FrmMainTest : public QObject {
     const QStringList pages{"1.htm", "2.htm", "3.htm", "4.htm", "5.htm"};
 
     std::unique_ptr<TempDir> site;
+    std::unique_ptr<TempDir> config;
     std::unique_ptr<frmMain> window;
 
     template <typename T> T* child(const char* name) {
@@ -85,6 +87,9 @@ class FrmMainTest : public QObject {
         for (const QString& name : pages)
             WriteFile(*site / name.toStdString(), page);
         modGlobal::SetLogFile(*site / "log/error.log");
+        // Runs and closing the window write settings: never into the user's own.
+        config = std::make_unique<TempDir>();
+        Registry::SetStoreFile(Registry::HKEY_CURRENT_USER, *config / "settings.ini");
         window = std::make_unique<frmMain>();
         window->setEventInterval(0);
         window->show();
@@ -93,6 +98,7 @@ class FrmMainTest : public QObject {
     void cleanup() {
         window.reset();
         site.reset();
+        config.reset();
     }
 
     void startsWithTheDesignedWindow() {
@@ -178,8 +184,23 @@ class FrmMainTest : public QObject {
     void enterPressesTheDefaultButton() {
         QSignalSpy selectClicks(child<QPushButton>("cmdSelect"), &QPushButton::clicked);
         available()->setFocus();
+        // Select path opens the folder dialog, which is answered with Cancel.
+        QWidget* folderDialog = nullptr;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                answer.stop();
+                folderDialog = modal;
+                modal->findChild<QPushButton*>("cmdCancel")->click();
+            }
+        });
+        answer.start(0);
         QTest::keyClick(available(), Qt::Key_Return);
+        answer.stop();
         QCOMPARE(selectClicks.count(), 1);
+        QVERIFY(folderDialog != nullptr);
+        QCOMPARE(folderDialog->objectName(), QString("frmSelectFolder"));
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
 
         // Once files are listed, Enter starts a run.
         BoxRecorder boxes;
