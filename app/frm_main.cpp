@@ -1,5 +1,7 @@
 #include "frm_main.h"
 
+#include "frm_about.h"
+#include "frm_help.h"
 #include "frm_recent.h"
 #include "frm_select_folder.h"
 #include "message_box.h"
@@ -179,9 +181,23 @@ void frmMain::mnuErrmsgoff_Click() {
     ui->mnuErrmsgoff->setChecked(!ui->mnuErrmsgoff->isChecked());
 }
 
-void frmMain::mnuHelp_Click() {}
+void frmMain::mnuHelp_Click() {
+    const QString text = QStringLiteral("1. Click Select Path button and select target folder\r"
+                                        "2. Go to step 3 (process all) or select files\r"
+                                        "3. Click Process button\r"
+                                        "\r"
+                                        "Replaces text between the <reririduruv=file> and\r"
+                                        "</reririduruv> tags within specified file.");
+    // Built for this opening and gone when it closes, so each opening centres it anew.
+    frmHelp help;
+    help.SetText(text);
+    help.exec();
+}
 
-void frmMain::mnuAbout_Click() {}
+void frmMain::mnuAbout_Click() {
+    frmAbout about;
+    about.exec();
+}
 
 QString frmMain::pathDisplayText() const {
     return ui->txtPathdisplay->text();

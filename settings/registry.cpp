@@ -160,6 +160,63 @@ void Save(std::uint32_t hive, const Hive& keys) {
     file.commit();
 }
 
+// 1 to 8 hexadecimal digits, as the typed forms write numbers.
+std::optional<std::uint32_t> HexNumber(const std::string& digits) {
+    if (digits.empty() || digits.size() > 8)
+        return std::nullopt;
+    std::uint32_t number = 0;
+    for (const char c : digits) {
+        const int digit = HexDigit(c);
+        if (digit < 0)
+            return std::nullopt;
+        number = number * 16 + static_cast<std::uint32_t>(digit);
+    }
+    return number;
+}
+
+// The bytes of a list such as "41,0a,00"; an empty list holds no bytes.
+std::optional<std::string> HexBytes(const std::string& list) {
+    std::string bytes;
+    if (list.empty())
+        return bytes;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = list.find(',', start);
+        const std::string item =
+            list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const auto byte = item.size() <= 2 ? HexNumber(item) : std::nullopt;
+        if (!byte)
+            return std::nullopt;
+        bytes += static_cast<char>(*byte);
+        if (comma == std::string::npos)
+            return bytes;
+        start = comma + 1;
+    }
+}
+
+RawValue Typed(const std::string& text) {
+    if (text.starts_with("dword:")) {
+        if (const auto number = HexNumber(text.substr(6))) {
+            std::string data;
+            for (int shift = 0; shift < 32; shift += 8)
+                data += static_cast<char>((*number >> shift) & 0xFF);
+            return {REG_DWORD, data};
+        }
+    } else if (text.starts_with("hex:")) {
+        if (const auto bytes = HexBytes(text.substr(4)))
+            return {REG_BINARY, *bytes};
+    } else if (text.starts_with("hex(")) {
+        const std::size_t close = text.find("):");
+        if (close != std::string::npos) {
+            const auto type = HexNumber(text.substr(4, close - 4));
+            const auto bytes = HexBytes(text.substr(close + 2));
+            if (type && bytes)
+                return {*type, *bytes};
+        }
+    }
+    return {REG_SZ, text + '\0'};
+}
+
 bool IsAtOrBelow(const std::string& key, const std::string& parent) {
     if (key.size() < parent.size())
         return false;
@@ -181,6 +238,14 @@ std::optional<std::string> ReadSetting(std::uint32_t hive, const std::string& ke
     if (value == key->second.end())
         return std::nullopt;
     return value->second;
+}
+
+std::optional<RawValue> ReadValue(std::uint32_t hive, const std::string& keyPath,
+                                  const std::string& valueName) {
+    const std::optional<std::string> text = ReadSetting(hive, keyPath, valueName);
+    if (!text)
+        return std::nullopt;
+    return Typed(*text);
 }
 
 void WriteSetting(std::uint32_t hive, const std::string& keyPath, const std::string& valueName,

@@ -114,3 +114,67 @@ TEST_F(RegistryTest, MachineHiveIsOnlyRead) {
 }
 
 } // namespace
+
+namespace {
+
+class TypedReadTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Registry::SetStoreFile(Registry::HKEY_LOCAL_MACHINE, dir / "machine.ini");
+    }
+    std::optional<Registry::RawValue> Read(const std::string& valueName) {
+        return Registry::ReadValue(Registry::HKEY_LOCAL_MACHINE, "SOFTWARE\\Tool", valueName);
+    }
+    TempDir dir;
+};
+
+TEST_F(TypedReadTest, ValuesComeWithTheirTypeAndBytes) {
+    using namespace std::string_literals;
+    WriteFile(dir / "machine.ini", "[SOFTWARE\\Tool]\n"
+                                   "text=/usr/bin/tool\n"
+                                   "empty=\n"
+                                   "number=dword:0000012a\n"
+                                   "short number=dword:7\n"
+                                   "binary=hex:01,ff,0\n"
+                                   "no bytes=hex:\n"
+                                   "string with nul=hex(1):41,42,00\n"
+                                   "string without nul=hex(1):41,42\n"
+                                   "other type=hex(b):01,02\n"
+                                   "zero string=hex(1):\n");
+    using Registry::RawValue;
+    EXPECT_EQ(Read("text"), (RawValue{Registry::REG_SZ, "/usr/bin/tool\0"s}));
+    EXPECT_EQ(Read("empty"), (RawValue{Registry::REG_SZ, "\0"s}));
+    EXPECT_EQ(Read("number"), (RawValue{Registry::REG_DWORD, "\x2a\x01\0\0"s}));
+    EXPECT_EQ(Read("short number"), (RawValue{Registry::REG_DWORD, "\x07\0\0\0"s}));
+    EXPECT_EQ(Read("binary"), (RawValue{Registry::REG_BINARY, "\x01\xff\0"s}));
+    EXPECT_EQ(Read("no bytes"), (RawValue{Registry::REG_BINARY, ""}));
+    EXPECT_EQ(Read("string with nul"), (RawValue{Registry::REG_SZ, "AB\0"s}));
+    EXPECT_EQ(Read("string without nul"), (RawValue{Registry::REG_SZ, "AB"}));
+    EXPECT_EQ(Read("other type"), (RawValue{0xb, "\x01\x02"}));
+    EXPECT_EQ(Read("zero string"), (RawValue{Registry::REG_SZ, ""}));
+    EXPECT_EQ(Read("missing"), std::nullopt);
+    EXPECT_EQ(Registry::ReadValue(Registry::HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", "text"),
+              std::nullopt);
+    // The text read is not affected by the typed forms.
+    EXPECT_EQ(Registry::ReadSetting(Registry::HKEY_LOCAL_MACHINE, "SOFTWARE\\Tool", "number"),
+              "dword:0000012a");
+}
+
+TEST_F(TypedReadTest, AnythingNotQuiteATypedFormStaysText) {
+    using namespace std::string_literals;
+    const std::string forms[] = {"dword:",   "dword:123456789", "dword:12g4", "DWORD:00000001",
+                                 "hex:1,,2", "hex:123",         "hex:01,",    "hex(1:41",
+                                 "hex():41", "hex(123456789):", "hex(1)41",   "hexadecimal"};
+    std::string file = "[SOFTWARE\\Tool]\n";
+    for (std::size_t i = 0; i < std::size(forms); ++i)
+        file += "v" + std::to_string(i) + "=" + forms[i] + "\n";
+    WriteFile(dir / "machine.ini", file);
+    for (std::size_t i = 0; i < std::size(forms); ++i) {
+        const auto value = Read("v" + std::to_string(i));
+        ASSERT_TRUE(value.has_value()) << forms[i];
+        EXPECT_EQ(value->type, Registry::REG_SZ) << forms[i];
+        EXPECT_EQ(value->data, forms[i] + "\0"s) << forms[i];
+    }
+}
+
+} // namespace

@@ -1,0 +1,57 @@
+#include "frm_help.h"
+
+#include "ui_frmHelp.h"
+#include "window_position.h"
+
+#include <QKeyEvent>
+
+frmHelp::frmHelp() : ui(std::make_unique<Ui::frmHelp>()) {
+    ui->setupUi(this);
+    // A fixed dialog border without minimise and maximise buttons, kept out of the task bar.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(402, 213);
+
+    connect(ui->OKButton, &QPushButton::clicked, this, &frmHelp::OKButton_Click);
+    connect(ui->CancelButton, &QPushButton::clicked, this, &frmHelp::CancelButton_Click);
+
+    Form_Load();
+}
+
+frmHelp::~frmHelp() = default;
+
+void frmHelp::Form_Load() {
+    CentreOnScreen(*this);
+}
+
+void frmHelp::OKButton_Click() {
+    close();
+}
+
+void frmHelp::CancelButton_Click() {
+    close();
+}
+
+void frmHelp::SetText(const QString& text) {
+    text_ = text;
+    // A label draws a carriage return as a blank; only a line feed breaks the line here.
+    QString shown = text;
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    ui->lblText->setText(shown);
+}
+
+void frmHelp::keyPressEvent(QKeyEvent* event) {
+    // Neither button is the default or the cancel button: Esc does nothing, and Enter
+    // presses whichever button has the focus.
+    if (event->key() == Qt::Key_Escape) {
+        event->ignore();
+        return;
+    }
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* focused = qobject_cast<QPushButton*>(focusWidget()))
+            focused->click();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
