@@ -142,7 +142,7 @@ interleave() {
     trap end_started_runs EXIT
     two_pages
     start_run A "$a_stop" "$site" index.htm
-    wait_until stopped_or_over A && stopped_here A || setup_failed "run A did not stop at ${a_stop#* }. ${a_stop% *}"
+    wait_until stopped_or_over A && stopped_here A || setup_failed "run A did not stop at call ${a_stop#* } of ${a_stop% *}"
     hold A
     start_run B "$b_stop" "$site" news.htm
     wait_until stopped_waiting_or_over B || setup_failed "run B neither stopped, waited nor ended"

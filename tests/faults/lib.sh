@@ -292,36 +292,36 @@ call_line() {
 on_file() { echo "^[a-z0-9_]+\\([0-9]+<[^>]*/$1>"; }
 new_file='^[a-z0-9_]+\([0-9]+<[^>]*/#[0-9]+>\(deleted\)'
 
-# inject SETUP SPEC... -- CLI-ARGUMENTS...
-# Each SPEC is "SYSCALLS;PATTERN;ACTION[;OCCURRENCE]": the first (or OCCURRENCE-th) call
+# inject SETUP FAULT... -- CLI-ARGUMENTS...
+# Each FAULT is "SYSCALLS;PATTERN;ACTION[;OCCURRENCE]": the first (or OCCURRENCE-th) call
 # of one of the comma-separated SYSCALLS whose strace line matches the extended regular
 # expression PATTERN (which holds no ";") gets strace's ACTION (error=EIO, signal=KILL,
 # ...); an ACTION ending in "+" is injected into that call and every later call of the
-# syscall. Where each call comes is counted in a run with the earlier SPECs already
+# syscall. Where each call comes is counted in a run with the earlier FAULTs already
 # injected; SETUP is run before every run. Checks that each injection met its call; the
 # last run's results are left as run_cli_traced leaves them.
 inject() {
     local setup="$1"
     shift
-    local specs=()
+    local faults=()
     while [ $# -gt 0 ] && [ "$1" != "--" ]; do
-        specs+=("$1")
+        faults+=("$1")
         shift
     done
     shift
     require_strace
     # A name the machine's architecture lacks (rename on arm64) is no error with "?".
-    local traced="" spec names syscall
-    for spec in "${specs[@]}"; do
-        names="${spec%%;*}"
+    local traced="" fault names syscall
+    for fault in "${faults[@]}"; do
+        names="${fault%%;*}"
         for syscall in ${names//,/ }; do
             traced="${traced:+$traced,}?$syscall"
         done
     done
     local injections=() checks=()
-    for spec in "${specs[@]}"; do
+    for fault in "${faults[@]}"; do
         local syscalls pattern action occurrence from_then_on=""
-        IFS=';' read -r syscalls pattern action occurrence <<<"$spec"
+        IFS=';' read -r syscalls pattern action occurrence <<<"$fault"
         if [ "${action%+}" != "$action" ]; then
             action="${action%+}"
             from_then_on="+"
@@ -396,9 +396,9 @@ enter_private_mount_namespace() {
 
 # mount_tmpfs DIR OPTIONS : a fresh tmpfs on DIR (created if missing).
 mount_tmpfs() {
-    local dir="$1" options="$2"
+    local dir="$1" mount_options="$2"
     mkdir -p "$dir"
-    mount -t tmpfs -o "$options" reririDuruv-faults "$dir" ||
-        setup_failed "cannot mount a tmpfs ($options) on $dir"
+    mount -t tmpfs -o "$mount_options" reririDuruv-faults "$dir" ||
+        setup_failed "cannot mount a tmpfs ($mount_options) on $dir"
     echo "$dir" >>"$mounts_file"
 }
