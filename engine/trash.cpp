@@ -55,7 +55,7 @@ std::string EncodedPath(const std::string& path) {
     return encoded;
 }
 
-// Local time without a zone, as the specification wants it.
+// Local time without a zone, as the freedesktop.org Trash standard wants it.
 std::string DeletionDate() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -136,7 +136,7 @@ int MoveToTrash(const std::string& path) {
     const std::string base = file_tree::LastComponent(path);
     const bool folder = S_ISDIR(status.st_mode);
     // An item on another file system is copied into the trash once, then removed: the
-    // "failsafe" way the specification allows for the home trash.
+    // "failsafe" way the freedesktop.org Trash standard allows for the home trash.
     std::string staged;
     int error = EEXIST;
     for (int number = 1; error == EEXIST && number <= file_tree::kLastNumber; ++number) {

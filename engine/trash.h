@@ -1,6 +1,6 @@
 #pragma once
 
-// The desktop's trash, laid out as the freedesktop.org Trash specification says, so that
+// The desktop's trash, laid out as the freedesktop.org Trash standard has it, so that
 // file managers show a trashed item and can put it back: the item goes to files/ of the
 // user's home trash, and info/NAME.trashinfo records where it was and when it went.
 
