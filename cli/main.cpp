@@ -4,9 +4,11 @@
 #include "cli_host.h"
 #include "file_list.h"
 #include "mod_global.h"
+#include "site_walk.h"
 
 #include <CLI/CLI.hpp>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -20,6 +22,15 @@ int UsageError(const std::string& message) {
     return kExitUsage;
 }
 
+// What the batches of all folders came to together.
+struct RunTotals {
+    bool aborted = false;
+    int problems = 0;
+    std::int64_t processed = 0;
+    std::int64_t skipped = 0;
+    std::vector<std::string> wouldChange; // relative to the site's folder
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -29,6 +40,11 @@ int main(int argc, char** argv) {
     bool backup = false;
     bool allFiles = false;
     bool check = false;
+    bool recursive = false;
+    bool onlyChanged = false;
+    bool diff = false;
+    bool quiet = false;
+    bool verbose = false;
     std::string logFile;
     std::string folder;
     std::vector<std::string> pages;
@@ -40,6 +56,13 @@ int main(int argc, char** argv) {
                  "Process every file of FOLDER, not only *.htm, *.html, *.shtml");
     app.add_flag("--check", check,
                  "Change nothing; print the pages whose refresh would change them, exit 1 if any");
+    app.add_flag("-r,--recursive", recursive,
+                 "Also process every sub-folder of FOLDER (not hidden ones, links not followed)");
+    app.add_flag("--only-changed", onlyChanged,
+                 "Leave up-to-date pages untouched: no backup, no write, modification time kept");
+    app.add_flag("--diff", diff, "With --check: also print a unified diff of each such page");
+    app.add_flag("-q,--quiet", quiet, "Print only problems and the summary lines");
+    app.add_flag("-v,--verbose", verbose, "Also print the status texts of every page");
     app.add_option("FOLDER", folder, "The folder that holds the pages")->required();
     app.add_option("PAGE", pages, "Pages of FOLDER to refresh, by file name (default: all)");
     app.set_version_flag("--version", "reririduruv-cli " RERIRIDURUV_VERSION);
@@ -53,35 +76,46 @@ int main(int argc, char** argv) {
         app.exit(error);
         return kExitUsage;
     }
+    // Checked here rather than by the parser, which would note them in --help's one-line
+    // option list.
+    if (diff && !check)
+        return UsageError("--diff shows what --check finds, so it needs --check");
+    if (quiet && verbose)
+        return UsageError("--quiet and --verbose exclude each other");
 
     if (!modGlobal::CheckFolderExists(folder))
         return UsageError("folder not found: " + folder);
     folder = modGlobal::AddBackslash(folder);
 
-    std::vector<BatchEntry> entries;
+    std::vector<SiteFolder> site;
     if (pages.empty()) {
-        std::vector<std::string> names;
-        if (!ListFiles(folder, allFiles ? kAllFilesPattern : kHtmlPatterns, names))
+        if (!ListSite(folder, allFiles ? kAllFilesPattern : kHtmlPatterns, recursive, site))
             return UsageError("cannot read folder: " + folder);
-        for (const std::string& name : names)
-            entries.push_back({name, true});
     } else {
+        if (recursive)
+            return UsageError("--recursive takes every page below FOLDER, so no PAGE");
         for (const std::string& page : pages) {
             if (page.empty() || page.find('/') != std::string::npos)
                 return UsageError("a PAGE is a file name in FOLDER, without a folder part: " +
                                   page);
-            entries.push_back({page, true});
         }
+        site.push_back({folder, "", pages, true});
     }
+    std::size_t pageCount = 0;
+    for (const SiteFolder& siteFolder : site)
+        pageCount += siteFolder.pages.size();
 
     if (!logFile.empty())
         modGlobal::SetLogFile(logFile);
     CliHost::Options hostOptions;
-    hostOptions.folder = folder;
     hostOptions.backup = backup && !check;
     hostOptions.logToFile = !logFile.empty();
-    hostOptions.quietList = check;
-    hostOptions.pageCount = static_cast<int>(entries.size());
+    hostOptions.checking = check;
+    hostOptions.diff = diff;
+    hostOptions.detail = quiet     ? CliHost::Detail::Quiet
+                         : verbose ? CliHost::Detail::Verbose
+                                   : CliHost::Detail::Normal;
+    hostOptions.pageCount = static_cast<int>(pageCount);
     CliHost host(hostOptions);
     CliHost::InstallAbortSignals();
     // Past a file-size limit a write should fail and be reported, not end the process.
@@ -89,14 +123,61 @@ int main(int argc, char** argv) {
 
     PassOptions passOptions;
     passOptions.checkOnly = check;
-    const BatchSummary summary = RunBatch(host, entries, passOptions);
-    for (const std::string& name : summary.wouldChange)
-        std::printf("%s\n", name.c_str());
+    passOptions.onlyChanged = onlyChanged;
+    if (diff)
+        passOptions.refreshedBytes = host.refreshedBytes();
+
+    // One batch for each folder, run in that folder as if it had been named alone, so
+    // include names, the temporary file and the log's run header all belong to it.
+    RunTotals totals;
+    for (std::size_t i = 0; i < site.size(); ++i) {
+        const SiteFolder& siteFolder = site[i];
+        if (i > 0 && CliHost::AbortSignalled()) {
+            totals.aborted = true;
+            break;
+        }
+        host.SetFolder(siteFolder.path, siteFolder.prefix);
+        if (!siteFolder.readable) {
+            const std::string message = "Could not read folder " + siteFolder.path;
+            ReportProblem(host, message, " -" + message);
+            ++totals.problems;
+            continue;
+        }
+        std::vector<BatchEntry> entries;
+        for (const std::string& name : siteFolder.pages)
+            entries.push_back({name, true});
+        const BatchSummary summary = RunBatch(host, entries, passOptions);
+        totals.problems += summary.problems;
+        totals.processed += host.runState().ProcessedCount;
+        totals.skipped += host.runState().SkippedCount;
+        for (const std::string& name : summary.wouldChange)
+            totals.wouldChange.push_back(siteFolder.prefix + name);
+        if (summary.aborted) {
+            totals.aborted = true;
+            break;
+        }
+    }
+    totals.problems += host.diffProblems();
+
+    // The host holds back each batch's own closing lines; the run's come once, with the
+    // totals of all folders.
+    if (check) {
+        if (hostOptions.detail != CliHost::Detail::Quiet) {
+            for (const std::string& name : totals.wouldChange)
+                std::printf("%s\n", name.c_str());
+        }
+    } else {
+        if (totals.aborted)
+            std::printf(">>processing aborted!\n");
+        std::printf(">%lld file(s) processed. \n>%lld file(s) skipped.\n",
+                    static_cast<long long>(totals.processed),
+                    static_cast<long long>(totals.skipped));
+    }
     std::fflush(stdout);
 
-    if (summary.aborted)
+    if (totals.aborted)
         return kExitAborted;
-    if (summary.problems > 0 || !summary.wouldChange.empty())
+    if (totals.problems > 0 || !totals.wouldChange.empty())
         return kExitProblems;
     return 0;
 }

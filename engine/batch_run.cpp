@@ -33,12 +33,16 @@ BatchSummary RunBatch(BatchHost& host, const std::vector<BatchEntry>& entries,
         modGlobal::AppendLogLine(LogHeaderLine(host.pathDisplay(), local));
     }
 
+    bool pageWritten = false;
     for (const BatchEntry& entry : entries) {
         if (entry.selected) {
             const PageOutcome outcome = ProcessFile(host, entry.name, options);
             summary.problems += outcome.problems;
             if (outcome.wouldChange)
                 summary.wouldChange.push_back(entry.name);
+            pageWritten =
+                pageWritten || (outcome.result == PageResult::Replaced && !outcome.upToDate);
+            host.pageFinished(entry.name, outcome);
             // The pass's files are closed as it returns, also when it stopped early.
             host.setStatus("");
         }
@@ -48,8 +52,9 @@ BatchSummary RunBatch(BatchHost& host, const std::vector<BatchEntry>& entries,
     }
 
     // Each replaced page's content reached the disk before its rename; this makes the
-    // renames themselves durable, once for the whole run.
-    if (!options.checkOnly)
+    // renames themselves durable, once for the whole run. A run of only changed pages that
+    // changed none leaves the folder alone altogether.
+    if (!options.checkOnly && (!options.onlyChanged || pageWritten))
         posix::SyncFolder(host.pathDisplay());
     host.UpdateRecentFolders();
     host.runEnded();

@@ -21,6 +21,11 @@ class BatchHost : public PassHost {
     virtual void runEnded() = 0;
     // "Processing aborted by user!" or "Done!".
     virtual void showClosingMessage(bool aborted) = 0;
+    // After the pass over one entry, with what it came to; the window needs nothing here.
+    virtual void pageFinished(const std::string& pageName, const PageOutcome& outcome) {
+        (void)pageName;
+        (void)outcome;
+    }
 };
 
 struct BatchEntry {

@@ -18,19 +18,40 @@ bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Where the refreshed page goes: the temporary file, or (checking only) a comparison with
-// the page itself.
+// Comparing: the refreshed bytes are compared with the page's and, when the caller wants
+// them, also kept.
+class CheckSink : public text::OutputSink {
+  public:
+    CheckSink(int pageFd, bool readAhead, std::string* keep)
+        : compare_(pageFd, readAhead), keep_(keep) {}
+    bool Write(const char* data, std::size_t size) override {
+        if (keep_ != nullptr)
+            keep_->append(data, size);
+        return compare_.Write(data, size);
+    }
+    bool Failed() const override { return compare_.Failed(); }
+    bool Differs() { return compare_.Differs(); }
+
+  private:
+    text::CompareSink compare_;
+    std::string* keep_;
+};
+
+// Where the refreshed page goes: the temporary file, or (comparing) a comparison with the
+// page itself.
 class PassOutput {
   public:
     explicit PassOutput(int tempFd) { file_.emplace(tempFd); }
-    explicit PassOutput(text::CompareSink compare) : compare_(compare) {}
-    text::OutputSink& sink() { return file_ ? static_cast<text::OutputSink&>(*file_) : *compare_; }
+    PassOutput(int pageFd, bool readAhead, std::string* keep) {
+        check_.emplace(pageFd, readAhead, keep);
+    }
+    text::OutputSink& sink() { return file_ ? static_cast<text::OutputSink&>(*file_) : *check_; }
     bool Flush() { return !file_ || file_->Flush(); }
-    bool Differs() { return compare_ && compare_->Differs(); }
+    bool Differs() { return check_ && check_->Differs(); }
 
   private:
     std::optional<text::FileSink> file_;
-    std::optional<text::CompareSink> compare_;
+    std::optional<CheckSink> check_;
 };
 
 // The work of one page; each failure reports itself and returns the outcome.
@@ -44,6 +65,10 @@ class Pass {
     PageOutcome Run();
 
   private:
+    // Counts the page, removes the temporary file and adds the page's entry.
+    PageOutcome Finish();
+    // Forgets the comparison of an only-changed run, so the page is read anew and written.
+    void StartOver();
     bool OpenFiles();
     // Copies the page into the output; false when it stopped (abort or failure).
     bool CopyPage(text::PageScanner& scanner);
@@ -71,7 +96,7 @@ class Pass {
     // include file's when the page was read well.
     bool FailCopying(const text::PageScanner& scanner, const std::string& includePath = {}) {
         if (output_->sink().Failed())
-            return options_.checkOnly ? FailReading() : FailCreating();
+            return comparing_ ? FailReading() : FailCreating();
         if (scanner.Failed() || includePath.empty())
             return FailReading();
         return FailMissing(includePath);
@@ -85,9 +110,14 @@ class Pass {
     const std::string pagePath_;
     const std::string tempPath_;
 
+    // Comparing the refreshed page with the page instead of writing it: checking, or the
+    // first look of an only-changed run.
+    bool comparing_ = false;
     posix::FileDescriptor page_;
     posix::FileDescriptor temp_;
     struct stat tempStat_ {};
+    // An only-changed comparison found a temporary file left in the folder (tempStat_).
+    bool tempFound_ = false;
     std::optional<PassOutput> output_;
     std::string lineEnd_;
     int blocks_ = 0;
@@ -109,8 +139,20 @@ bool Pass::OpenFiles() {
     page_ = posix::OpenRegularForReading(pagePath_, &pageStat);
     if (!page_.valid())
         return FailReading();
-    if (options_.checkOnly) {
-        output_.emplace(text::CompareSink(page_.get()));
+    if (comparing_) {
+        // A page or include that is the temporary file is refused when writing; the
+        // comparison refuses them too, so an only-changed run judges a page as a refresh.
+        if (!options_.checkOnly) {
+            tempFound_ = ::lstat(tempPath_.c_str(), &tempStat_) == 0;
+            if (tempFound_ && SameFile(tempStat_, pageStat))
+                return FailCreating();
+        }
+        // Checking keeps the reads it always made; an only-changed run, which compares
+        // every page of a site, reads ahead.
+        if (options_.checkOnly)
+            output_.emplace(page_.get(), false, options_.refreshedBytes);
+        else
+            output_.emplace(page_.get(), true, nullptr);
         return true;
     }
     // The temporary file is made anew rather than emptied, so that a link under its name
@@ -181,7 +223,7 @@ bool Pass::RefreshBlock(text::PageScanner& scanner, const text::Line& line) {
     if (!includeFd.valid())
         return FailMissing(includePath);
     // Copying the temporary file into itself would never end.
-    if (temp_.valid() && SameFile(includeStat, tempStat_))
+    if ((temp_.valid() || tempFound_) && SameFile(includeStat, tempStat_))
         return FailMissing(includePath);
     text::IncludeFile include(includeFd.get());
     bool nested = false;
@@ -233,8 +275,25 @@ bool Pass::PutInPlace() {
 
 PageOutcome Pass::Run() {
     host_.setStatus("processing " + pageName_ + "...");
+    comparing_ = options_.checkOnly || options_.onlyChanged;
+    if (options_.refreshedBytes != nullptr)
+        options_.refreshedBytes->clear();
+    if (options_.onlyChanged && !options_.checkOnly) {
+        // A look without the folder's lock, which guards only the temporary file.
+        if (!OpenFiles())
+            return outcome_;
+        text::PageScanner scanner(page_.get());
+        if (!CopyPage(scanner))
+            return outcome_;
+        if (blocks_ == 0 || !output_->Differs()) {
+            outcome_.upToDate = blocks_ > 0;
+            return Finish();
+        }
+        StartOver();
+    }
+
     posix::FolderLock lock;
-    if (!options_.checkOnly && !WaitForFolder(host_, folder_, lock)) {
+    if (!comparing_ && !WaitForFolder(host_, folder_, lock)) {
         outcome_.result = PageResult::Aborted;
         return outcome_;
     }
@@ -244,24 +303,39 @@ PageOutcome Pass::Run() {
     if (!CopyPage(scanner))
         return outcome_;
 
+    if (blocks_ > 0) {
+        if (comparing_)
+            outcome_.wouldChange = output_->Differs();
+        else if (!PutInPlace())
+            return outcome_;
+    }
+    return Finish();
+}
+
+PageOutcome Pass::Finish() {
     outcome_.blocks = blocks_;
     if (blocks_ > 0) {
-        if (options_.checkOnly) {
-            outcome_.wouldChange = output_->Differs();
-        } else if (!PutInPlace()) {
-            return outcome_;
-        }
         ++state_.ProcessedCount;
         outcome_.result = PageResult::Replaced;
     } else {
         ++state_.SkippedCount;
         outcome_.result = PageResult::NoBlocks;
     }
-    if (!options_.checkOnly && !DeleteTempFile(host_, tempPath_))
+    // Only a page that was written had a temporary file.
+    if (!comparing_ && !DeleteTempFile(host_, tempPath_))
         ++outcome_.problems;
     host_.addProcessed(pageName_ + "," + std::to_string(blocks_));
     host_.setStatus("");
     return outcome_;
+}
+
+void Pass::StartOver() {
+    output_.reset();
+    page_ = posix::FileDescriptor();
+    tempFound_ = false;
+    lineEnd_.clear();
+    blocks_ = 0;
+    comparing_ = false;
 }
 
 } // namespace

@@ -11,6 +11,12 @@ inline constexpr char kTempFileName[] = "reririDuruv.tmp";
 struct PassOptions {
     // Changes nothing on disk: the refreshed page is only compared with the page.
     bool checkOnly = false;
+    // Compares first and refreshes only a page whose refreshed bytes differ from its own:
+    // an up-to-date page is left untouched (no temporary file, backup or replacement, its
+    // modification time kept) and still counts as processed. The window never sets it.
+    bool onlyChanged = false;
+    // Checking only: receives the bytes of the refreshed page, to show what would change.
+    std::string* refreshedBytes = nullptr;
 };
 
 enum class PageResult {
@@ -25,6 +31,8 @@ struct PageOutcome {
     int blocks = 0;
     // Checking only: the refreshed page would differ from the page on disk.
     bool wouldChange = false;
+    // Only changed pages: the page already held its refreshed bytes and was not written.
+    bool upToDate = false;
     // Problems reported, including a temporary file that could not be deleted.
     int problems = 0;
 };

@@ -114,7 +114,40 @@ bool FileSink::Flush() {
     return !failed_;
 }
 
+CompareSink::CompareSink(int fd, bool readAhead) : fd_(fd) {
+    if (readAhead)
+        ahead_.emplace(chunkSize);
+}
+
+bool CompareSink::WriteReadingAhead(const char* data, std::size_t size) {
+    while (size > 0 && !differs_) {
+        if (aheadUsed_ == aheadLength_) {
+            const ssize_t got = posix::ReadAt(fd_, ahead_->data(), ahead_->size(), compared_);
+            if (got < 0)
+                readFailed_ = true;
+            if (got <= 0) {
+                differs_ = true;
+                break;
+            }
+            aheadUsed_ = 0;
+            aheadLength_ = static_cast<std::size_t>(got);
+        }
+        const std::size_t length = std::min(size, aheadLength_ - aheadUsed_);
+        if (std::memcmp(ahead_->data() + aheadUsed_, data, length) != 0) {
+            differs_ = true;
+            break;
+        }
+        aheadUsed_ += length;
+        compared_ += static_cast<off_t>(length);
+        data += length;
+        size -= length;
+    }
+    return !readFailed_;
+}
+
 bool CompareSink::Write(const char* data, std::size_t size) {
+    if (ahead_)
+        return WriteReadingAhead(data, size);
     char chunk[kMaxChunk];
     while (size > 0 && !differs_) {
         const std::size_t want = std::min(size, chunkSize);

@@ -6,7 +6,7 @@ packages=(
     build-essential cmake pkg-config
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev
-    libcli11-dev
+    libcli11-dev libdtl-dev
     clang libclang-rt-14-dev
     strace util-linux procps time
 )

@@ -1,49 +1,15 @@
+#include "cli_runner.h"
 #include "test_support.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <regex>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <set>
+#include <sstream>
 
+using namespace cli_testing;
 using namespace testing_support;
 
 namespace {
-
-struct CliResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-CliResult RunCli(const std::vector<std::string>& arguments) {
-    TempDir streams;
-    const std::string outPath = streams / "out";
-    const std::string errPath = streams / "err";
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int in = ::open("/dev/null", O_RDONLY);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-        ::dup2(in, STDIN_FILENO);
-        std::vector<char*> argv{const_cast<char*>(CLI_PATH)};
-        for (const std::string& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        ::execv(CLI_PATH, argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    CliResult result;
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = ReadFile(outPath);
-    result.err = ReadFile(errPath);
-    return result;
-}
 
 class CliTest : public ::testing::Test {
   protected:
@@ -56,19 +22,6 @@ class CliTest : public ::testing::Test {
     }
     TempDir site;
 };
-
-// Names, sizes and modification times of everything in a folder.
-std::string Snapshot(const std::string& folder) {
-    std::string snapshot;
-    for (const std::string& name : FolderNames(folder)) {
-        struct stat st {};
-        ::lstat((folder + name).c_str(), &st);
-        snapshot += name + " " + std::to_string(st.st_size) + " " + std::to_string(st.st_ino) +
-                    " " + std::to_string(st.st_mtim.tv_sec) + "." +
-                    std::to_string(st.st_mtim.tv_nsec) + "\n";
-    }
-    return snapshot;
-}
 
 TEST_F(CliTest, RefreshesTheHtmlPagesInListOrder) {
     const CliResult result = RunCli({site.path()});
@@ -160,7 +113,10 @@ TEST_F(CliTest, WrongUsageExitsWithTwo) {
                                                       {site / "not-there"},
                                                       {site / "a.html"},
                                                       {site.path(), "../a.html"},
-                                                      {"--log"}}) {
+                                                      {"--log"},
+                                                      {"--diff", site.path()},
+                                                      {"--quiet", "--verbose", site.path()},
+                                                      {"--recursive", site.path(), "a.html"}}) {
         const CliResult result = RunCli(arguments);
         EXPECT_EQ(result.exitCode, 2) << result.err;
         EXPECT_NE(result.err, "");
@@ -179,6 +135,95 @@ TEST_F(CliTest, HelpAndVersion) {
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_TRUE(
         std::regex_search(result.out, std::regex("^reririduruv-cli [0-9]+\\.[0-9]+\\.[0-9]+")));
+}
+
+// The long option names in text, with roff's "\-" read as "-".
+std::set<std::string> LongOptions(std::string text) {
+    for (std::size_t at = text.find("\\-"); at != std::string::npos; at = text.find("\\-", at))
+        text.erase(at, 1);
+    std::set<std::string> options;
+    const std::regex option("--[a-z][a-z-]*");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), option);
+         it != std::sregex_iterator(); ++it)
+        options.insert(it->str());
+    return options;
+}
+
+// The lines of a section of text: those after the line that starts with begin, up to the
+// next line that starts with end (an empty end: the next empty line).
+std::vector<std::string> Section(const std::string& text, const std::string& begin,
+                                 const std::string& end) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    bool inside = false;
+    while (std::getline(in, line)) {
+        if (inside && (end.empty() ? line.empty() : line.compare(0, end.size(), end) == 0))
+            break;
+        if (inside)
+            lines.push_back(line);
+        inside = inside || line.compare(0, begin.size(), begin) == 0;
+    }
+    return lines;
+}
+
+TEST_F(CliTest, HelpListsEveryOptionOnOneLineAndTheManPageDescribesEachOfThem) {
+    const CliResult help = RunCli({"--help"});
+    ASSERT_EQ(help.exitCode, 0);
+    const std::vector<std::string> optionLines = Section(help.out, "Options:", "");
+    std::set<std::string> helpOptions;
+    for (const std::string& line : optionLines) {
+        // "  --name [VALUE]   description": no option's text runs on to a second line.
+        std::smatch match;
+        EXPECT_TRUE(
+            std::regex_match(line, match, std::regex("  (-[a-z],)?(--[a-z-]+)( [A-Z]+)? +[^ -].*")))
+            << "[" << line << "]";
+        helpOptions.insert(match[2]);
+    }
+    EXPECT_EQ(helpOptions, (std::set<std::string>{"--all-files", "--backup", "--check", "--diff",
+                                                  "--help", "--log", "--only-changed", "--quiet",
+                                                  "--recursive", "--verbose", "--version"}));
+
+    // The man page's option list (its tagged paragraphs) names the same options.
+    const std::string manPage = ReadFile(MAN_PAGE_PATH);
+    std::string tags;
+    const std::vector<std::string> manLines = Section(manPage, ".SH OPTIONS", ".SH ");
+    for (std::size_t i = 0; i + 1 < manLines.size(); ++i)
+        if (manLines[i] == ".TP")
+            tags += manLines[i + 1] + "\n";
+    EXPECT_EQ(LongOptions(tags), helpOptions);
+}
+
+TEST_F(CliTest, QuietPrintsOnlyProblemsAndTheSummary) {
+    WriteFile(site / "broken.htm", "<reririduruv=gone.inc>\r\n</reririduruv>\r\n");
+    CliResult result = RunCli({"--quiet", site.path()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, ">2 file(s) processed. \n>2 file(s) skipped.\n");
+    EXPECT_EQ(result.err, "Could not locate replacement file " + site.path() + "gone.inc\n");
+    EXPECT_EQ(ReadFile(site / "a.html"), "<reririduruv=nav.inc><nav/>\n</reririduruv>\n");
+
+    // Checking quietly: the exit status tells, the problems are still shown.
+    WriteFile(site / "a.html", "<reririduruv=nav.inc>\n</reririduruv>\n");
+    result = RunCli({"-q", "--check", site.path()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Could not locate replacement file " + site.path() + "gone.inc\n");
+}
+
+TEST_F(CliTest, VerbosePrintsTheStatusTextsOfEveryPage) {
+    CliResult result = RunCli({"--verbose", "--backup", site.path(), "index.HTM", "b.shtml"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, "processing index.HTM...\n"
+                          "processing index.HTM (backing up)...\n"
+                          "processing index.HTM (saving new)...\n"
+                          "index.HTM,1\n"
+                          "processing b.shtml...\n"
+                          "b.shtml,0\n"
+                          ">1 file(s) processed. \n>1 file(s) skipped.\n");
+
+    result = RunCli({"-v", "--check", site.path(), "index.HTM", "a.html"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, "processing index.HTM...\nprocessing a.html...\na.html\n");
 }
 
 } // namespace

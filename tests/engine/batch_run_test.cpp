@@ -97,6 +97,43 @@ TEST_F(BatchRunTest, LeftoverTemporaryFileIsRemoved) {
     EXPECT_FALSE(Exists(dir / "reririDuruv.tmp"));
 }
 
+// Tells the host of every page the pass went over, with its outcome.
+class OutcomeRecordingHost : public RecordingHost {
+  public:
+    std::vector<std::string> finished;
+    void pageFinished(const std::string& pageName, const PageOutcome& outcome) override {
+        finished.push_back(pageName + (outcome.upToDate ? " up to date" : "") +
+                           (outcome.wouldChange ? " would change" : ""));
+    }
+};
+
+TEST_F(BatchRunTest, HostHearsOfEveryPageWithItsOutcome) {
+    OutcomeRecordingHost recording;
+    recording.folder = dir.path();
+    WriteFile(dir / "3.htm", refreshed);
+    std::vector<BatchEntry> entries = All();
+    entries[1].selected = false;
+    PassOptions check;
+    check.checkOnly = true;
+    RunBatch(recording, entries, check);
+    EXPECT_EQ(recording.finished,
+              (std::vector<std::string>{"1.htm would change", "3.htm", "4.htm would change",
+                                        "5.htm would change"}));
+
+    recording.finished.clear();
+    PassOptions onlyChanged;
+    onlyChanged.onlyChanged = true;
+    const BatchSummary summary = RunBatch(recording, entries, onlyChanged);
+    EXPECT_EQ(summary.problems, 0);
+    EXPECT_EQ(recording.finished,
+              (std::vector<std::string>{"1.htm", "3.htm up to date", "4.htm", "5.htm"}));
+    EXPECT_EQ(recording.processed,
+              (std::vector<std::string>{"1.htm,1", "3.htm,1", "4.htm,1", "5.htm,1",
+                                        ">4 file(s) processed. ", ">0 file(s) skipped."}));
+    EXPECT_EQ(ReadFile(dir / "1.htm"), refreshed);
+    EXPECT_EQ(ReadFile(dir / "2.htm"), page);
+}
+
 TEST(LogHeaderLine, UsesMonthDayYearAndTwelveHourTime) {
     std::tm when{};
     when.tm_year = 99;

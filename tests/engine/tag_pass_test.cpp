@@ -385,6 +385,178 @@ TEST_F(TagPassTest, CheckingChangesNothing) {
               (std::vector<std::string>{"i.inc", "page.htm", "reririDuruv.tmp"}));
 }
 
+TEST_F(TagPassTest, CheckingHandsOverTheRefreshedBytes) {
+    WriteFile(dir / "i.inc", "new\n");
+    std::string refreshed = "from the page before";
+    PassOptions check;
+    check.checkOnly = true;
+    check.refreshedBytes = &refreshed;
+    const std::string stale = "top\r\n<reririduruv=i.inc>\r\nold\r\n</reririduruv>\r\n";
+    EXPECT_EQ(Refresh(stale, "page.htm", check), stale);
+    EXPECT_EQ(refreshed, "top\r\n<reririduruv=i.inc>new\r\n</reririduruv>\r\n");
+
+    // A page without blocks is handed over as it stands.
+    Refresh("plain\n", "plain.htm", check);
+    EXPECT_EQ(refreshed, "plain\n");
+    EXPECT_FALSE(outcome.wouldChange);
+}
+
+// An only-changed pass over a page that a refresh would leave as it is.
+class OnlyChangedTest : public TagPassTest {
+  protected:
+    void SetUp() override {
+        TagPassTest::SetUp();
+        options.onlyChanged = true;
+        WriteFile(dir / "i.inc", "new\r\n");
+        // Made by a refresh, so it is exactly what the next refresh would write.
+        Refresh("<reririduruv=i.inc>\r\nold\r\n</reririduruv>\r\n");
+        ASSERT_EQ(ReadFile(dir / "page.htm"), fresh);
+        ::stat((dir / "page.htm").c_str(), &before);
+        host = RecordingHost{};
+        host.folder = dir.path();
+    }
+    struct stat Status() const {
+        struct stat st {};
+        ::stat((dir / "page.htm").c_str(), &st);
+        return st;
+    }
+
+    const std::string fresh = "<reririduruv=i.inc>new\r\n</reririduruv>\r\n";
+    PassOptions options;
+    struct stat before {};
+};
+
+TEST_F(OnlyChangedTest, UpToDatePageIsLeftUntouchedButCountsAsProcessed) {
+    host.backup = true;
+    bool temporaryFileSeen = false;
+    host.onDoEvents = [&](RecordingHost&) {
+        temporaryFileSeen = temporaryFileSeen || Exists(dir / "reririDuruv.tmp");
+    };
+    outcome = ProcessFile(host, "page.htm", options);
+
+    EXPECT_EQ(outcome.result, PageResult::Replaced);
+    EXPECT_TRUE(outcome.upToDate);
+    EXPECT_EQ(outcome.blocks, 1);
+    EXPECT_EQ(host.processed, std::vector<std::string>{"page.htm,1"});
+    EXPECT_EQ(host.state.ProcessedCount, 1);
+    EXPECT_EQ(host.statusHistory, (std::vector<std::string>{"processing page.htm...", ""}));
+    EXPECT_GT(host.eventPumps, 0);
+    EXPECT_FALSE(temporaryFileSeen);
+    const struct stat after = Status();
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(FolderNames(dir.path()), (std::vector<std::string>{"i.inc", "page.htm"}));
+}
+
+TEST_F(OnlyChangedTest, ChangedPageIsRefreshedAsAnyRunWould) {
+    WriteFile(dir / "i.inc", "newer\r\n");
+    host.backup = true;
+    outcome = ProcessFile(host, "page.htm", options);
+
+    EXPECT_EQ(outcome.result, PageResult::Replaced);
+    EXPECT_FALSE(outcome.upToDate);
+    EXPECT_EQ(ReadFile(dir / "page.htm"), "<reririduruv=i.inc>newer\r\n</reririduruv>\r\n");
+    EXPECT_EQ(ReadFile(dir / "page.bak"), fresh);
+    EXPECT_EQ(host.processed, std::vector<std::string>{"page.htm,1"});
+    EXPECT_EQ(host.state.ProcessedCount, 1);
+    EXPECT_EQ(
+        host.statusHistory,
+        (std::vector<std::string>{"processing page.htm...", "processing page.htm (backing up)...",
+                                  "processing page.htm (saving new)...", ""}));
+    EXPECT_NE(Status().st_ino, before.st_ino);
+    EXPECT_FALSE(Exists(dir / "reririDuruv.tmp"));
+}
+
+TEST_F(OnlyChangedTest, PageWithoutBlocksIsSkippedWithoutATemporaryFile) {
+    WriteFile(dir / "plain.htm", "plain\r\n");
+    bool temporaryFileSeen = false;
+    host.onDoEvents = [&](RecordingHost&) {
+        temporaryFileSeen = temporaryFileSeen || Exists(dir / "reririDuruv.tmp");
+    };
+    outcome = ProcessFile(host, "plain.htm", options);
+    EXPECT_EQ(outcome.result, PageResult::NoBlocks);
+    EXPECT_FALSE(outcome.upToDate);
+    EXPECT_EQ(host.processed, std::vector<std::string>{"plain.htm,0"});
+    EXPECT_EQ(host.state.SkippedCount, 1);
+    EXPECT_FALSE(temporaryFileSeen);
+}
+
+TEST_F(OnlyChangedTest, ProblemsAreReportedOnceAndLeaveThePage) {
+    WriteFile(dir / "page.htm", "<reririduruv=gone.inc>\r\n</reririduruv>\r\n");
+    outcome = ProcessFile(host, "page.htm", options);
+    EXPECT_EQ(outcome.result, PageResult::Failed);
+    EXPECT_EQ(host.problems, std::vector<std::string>{"Could not locate replacement file " +
+                                                      dir.path() + "gone.inc"});
+    EXPECT_EQ(host.processed, std::vector<std::string>{">page.htm,missing repl. file"});
+    EXPECT_EQ(host.state.SkippedCount, 1);
+
+    // A page that would change and then fails to be written is reported once too.
+    host = RecordingHost{};
+    host.folder = dir.path();
+    host.backup = true;
+    const std::string stale = "<reririduruv=i.inc>\r\nold\r\n</reririduruv>\r\n";
+    WriteFile(dir / "page.bak", stale); // its own backup name
+    outcome = ProcessFile(host, "page.bak", options);
+    EXPECT_EQ(host.problems, std::vector<std::string>{"Could not backup file page.bak"});
+    EXPECT_EQ(host.processed, std::vector<std::string>{">page.bak,backup err"});
+    EXPECT_EQ(ReadFile(dir / "page.bak"), stale);
+}
+
+TEST_F(OnlyChangedTest, LeftoverTemporaryFileIsRefusedAsPageOrIncludeAsARefreshWould) {
+    // An include that is a temporary file left by a killed run: a refresh makes the
+    // temporary file anew and refuses to copy it into itself, so the comparison refuses it
+    // too, even where the leftover's content would make the page look up to date.
+    WriteFile(dir / "reririDuruv.tmp", "new\r\n");
+    const std::string page = "<reririduruv=reririDuruv.tmp>new\r\n</reririduruv>\r\n";
+    WriteFile(dir / "tmp.htm", page);
+    outcome = ProcessFile(host, "tmp.htm", options);
+    EXPECT_EQ(host.processed, std::vector<std::string>{">tmp.htm,missing repl. file"});
+    EXPECT_EQ(ReadFile(dir / "tmp.htm"), page);
+
+    WriteFile(dir / "reririDuruv.tmp", fresh);
+    outcome = ProcessFile(host, "reririDuruv.tmp", options);
+    EXPECT_EQ(host.processed.back(), ">reririDuruv.tmp,create error");
+    EXPECT_EQ(ReadFile(dir / "reririDuruv.tmp"), fresh);
+}
+
+TEST_F(OnlyChangedTest, AbortWhileComparingLeavesNoEntry) {
+    host.onDoEvents = [](RecordingHost& h) { h.state.AbortRequested = true; };
+    outcome = ProcessFile(host, "page.htm", options);
+    EXPECT_EQ(outcome.result, PageResult::Aborted);
+    EXPECT_TRUE(host.processed.empty());
+    EXPECT_EQ(host.state.ProcessedCount + host.state.SkippedCount, 0);
+}
+
+TEST_F(OnlyChangedTest, ComparisonHoldsAcrossEveryChunkEdge) {
+    struct Case {
+        std::string page;
+        bool upToDate;
+        std::string after;
+    };
+    const std::vector<Case> cases = {
+        {fresh, true, fresh},
+        {"<reririduruv=i.inc>neW\r\n</reririduruv>\r\n", false, fresh},
+        {fresh.substr(0, fresh.size() - 1), false, fresh}, // the last LF missing
+        {fresh + "\r\n", true, fresh + "\r\n"},            // an empty line is kept
+        {fresh + "x", false, fresh + "x\r\n"},             // one byte longer
+    };
+    // Chunks of a few bytes put every difference at every place in a chunk.
+    for (std::size_t chunk : {1, 2, 3, 5, 8}) {
+        text::SetBufferSizes(64, chunk);
+        for (const Case& test : cases) {
+            SCOPED_TRACE(std::to_string(chunk) + " [" + test.page + "]");
+            WriteFile(dir / "page.htm", test.page);
+            host = RecordingHost{};
+            host.folder = dir.path();
+            outcome = ProcessFile(host, "page.htm", options);
+            EXPECT_EQ(outcome.result, PageResult::Replaced);
+            EXPECT_EQ(outcome.upToDate, test.upToDate);
+            EXPECT_EQ(ReadFile(dir / "page.htm"), test.after);
+        }
+    }
+}
+
 TEST_F(TagPassTest, KeepsThePagesPermissionBits) {
     WriteFile(dir / "i.inc", "I\r\n");
     WriteFile(dir / "page.htm", "<reririduruv=i.inc>\r\n</reririduruv>\r\n");

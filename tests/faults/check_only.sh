@@ -106,6 +106,7 @@ diff_of_every_folder_changes_nothing() {
 
 run_case "pages to refresh are listed and nothing changes" pages_to_refresh_are_listed_and_nothing_changes
 run_case "a refreshed site passes and nothing changes" refreshed_site_passes_and_nothing_changes
+run_case "a diff of every folder changes nothing" diff_of_every_folder_changes_nothing
 run_case "--backup makes no backup" backup_option_makes_no_backup
 run_case "a leftover temporary file is left alone" leftover_temporary_file_is_left_alone
 run_case "a page with a problem is reported and nothing changes" page_with_problem_is_reported_and_nothing_changes

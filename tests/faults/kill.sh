@@ -256,4 +256,5 @@ run_case "kill at the rename of the backup keeps the old page" kill_at_rename_of
 run_case "kill in the fallback leaves its hidden named file" kill_in_fallback_leaves_hidden_named_file
 run_case "kill at every step of two pages" kill_at_every_step_of_two_pages
 run_case "kill at every step with a backup" kill_at_every_step_with_backup
+run_case "kill at every step of changed pages only" kill_at_every_step_of_changed_pages_only
 finish

@@ -213,6 +213,7 @@ read_only_sub_folder_gives_create_error_for_its_pages() {
 }
 
 run_case "read-only folder gives a create error for each page" read_only_folder_gives_create_error_for_each_page
+run_case "read-only sub-folder gives a create error for its pages" read_only_sub_folder_gives_create_error_for_its_pages
 run_case "read-only folder leaves a page without blocks alone" read_only_folder_leaves_page_without_blocks_alone
 run_case "a problem that cannot be logged goes to stderr" problem_that_cannot_be_logged_goes_to_stderr
 run_case "unreadable page gives a read error" unreadable_page_gives_read_error
