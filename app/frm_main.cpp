@@ -6,6 +6,7 @@
 #include "frm_select_folder.h"
 #include "message_box.h"
 #include "mod_global.h"
+#include "registry.h"
 #include "stored_settings.h"
 #include "ui_frmMain.h"
 
@@ -28,6 +29,15 @@ std::string ToBytes(const QString& text) {
     return QFile::encodeName(text).toStdString();
 }
 
+// The program's icon in the sizes the desktop's icon theme gets when the program is
+// installed, drawn from the same picture, so each place picks a drawn size, not a scaled one.
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/pictures/reririduruv-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
 } // namespace
 
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::frmMain>()) {
@@ -36,7 +46,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui:
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
-    setWindowIcon(QIcon(":/pictures/reririduruv.png"));
+    setWindowIcon(ProgramIcon());
     ui->cmdSelect->setIcon(QIcon(":/pictures/select.png"));
     ui->cmdProcess->setIcon(QIcon(":/pictures/process.png"));
     ui->cmdAbort->setIcon(QIcon(":/pictures/abort.png"));
@@ -82,6 +92,7 @@ void frmMain::Form_Load() {
 }
 
 void frmMain::Form_Unload() {
+    const Registry::Batch batch;
     StoredSettings::WriteOption(StoredSettings::kBackupKey, ui->mnuBackup->isChecked());
     StoredSettings::WriteOption(StoredSettings::kErrmsgoffKey, ui->mnuErrmsgoff->isChecked());
     // Every other window goes with the program, also one that is still on screen.

@@ -106,6 +106,7 @@ void frmRecent::RestoreRecentFolders() {
 }
 
 void frmRecent::UpdateRecentFolders(const QString& folder) {
+    const Registry::Batch batch;
     Registry::DeleteSettingKey(HKEY_CURRENT_USER, StoredSettings::kRecentFilesKey);
     Registry::WriteSetting(HKEY_CURRENT_USER, RecentFolderKey(1), kValueName, ToBytes(folder));
     QStringList older;

@@ -7,6 +7,8 @@
 #include <QStandardPaths>
 #include <algorithm>
 #include <map>
+#include <optional>
+#include <utility>
 
 namespace Registry {
 
@@ -112,7 +114,14 @@ const std::string& StorePath(std::uint32_t hive) {
     return userStore;
 }
 
+// The per-user hive as changed inside the open batches, if any is open.
+int batchDepth = 0;
+std::optional<Hive> batchKeys;
+bool batchChanged = false;
+
 Hive Load(std::uint32_t hive) {
+    if (hive == HKEY_CURRENT_USER && batchKeys)
+        return *batchKeys;
     Hive keys;
     QFile file(QFile::decodeName(QByteArray::fromStdString(StorePath(hive))));
     if (!file.open(QIODevice::ReadOnly))
@@ -138,6 +147,11 @@ Hive Load(std::uint32_t hive) {
 void Save(std::uint32_t hive, const Hive& keys) {
     if (hive != HKEY_CURRENT_USER)
         return; // the machine-wide hive is only read
+    if (batchKeys) {
+        *batchKeys = keys;
+        batchChanged = true;
+        return;
+    }
     const QString path = QFile::decodeName(QByteArray::fromStdString(StorePath(hive)));
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);
@@ -274,6 +288,22 @@ void DeleteSettingKey(std::uint32_t hive, const std::string& keyPath) {
     }
     if (removed)
         Save(hive, keys);
+}
+
+Batch::Batch() {
+    if (batchDepth++ == 0) {
+        batchKeys = Load(HKEY_CURRENT_USER);
+        batchChanged = false;
+    }
+}
+
+Batch::~Batch() {
+    if (--batchDepth > 0)
+        return;
+    Hive keys = std::move(*batchKeys);
+    batchKeys.reset();
+    if (batchChanged)
+        Save(HKEY_CURRENT_USER, keys);
 }
 
 void SetStoreFile(std::uint32_t hive, const std::string& path) {

@@ -49,6 +49,17 @@ void WriteSetting(std::uint32_t hive, const std::string& keyPath, const std::str
 // Removes the key with every key beneath it.
 void DeleteSettingKey(std::uint32_t hive, const std::string& keyPath);
 
+// While a Batch lives, changes to the per-user hive are gathered and saved together when
+// the outermost one ends: one write of the store instead of one per change, and a crash in
+// between leaves the store as it was before all of them. Reads inside see the changes.
+class Batch {
+  public:
+    Batch();
+    ~Batch();
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+};
+
 // Where each hive is kept. The per-user hive defaults to "settings.ini" in the user's
 // configuration folder; the machine-wide one is read-only and defaults to
 // /etc/xdg/reririDuruv/machine.ini. Tests point both at their own files.

@@ -101,6 +101,38 @@ TEST_F(RegistryTest, FailuresAreSilent) {
     Registry::DeleteSettingKey(HKEY_CURRENT_USER, kRecent);
 }
 
+TEST_F(RegistryTest, BatchSavesItsChangesTogetherAtItsEnd) {
+    Write(kRecent + "\\1", "/old/");
+    const std::string before = ReadFile(dir / "config/settings.ini");
+    {
+        const Registry::Batch batch;
+        Registry::DeleteSettingKey(HKEY_CURRENT_USER, kRecent);
+        {
+            const Registry::Batch inner;
+            Write(kRecent + "\\1", "/new/");
+            Write(kRecent + "\\2", "/old/");
+        }
+        Write(kRecent + "\\0", "2");
+        // Reads see the changes; the store does not, until the outermost batch ends.
+        EXPECT_EQ(Read(kRecent + "\\1"), "/new/");
+        EXPECT_EQ(ReadFile(dir / "config/settings.ini"), before);
+    }
+    EXPECT_EQ(Read(kRecent + "\\0"), "2");
+    EXPECT_EQ(Read(kRecent + "\\1"), "/new/");
+    EXPECT_EQ(Read(kRecent + "\\2"), "/old/");
+
+    // A batch that changes nothing does not write the store again (a save makes a new file).
+    struct stat saved {};
+    ASSERT_EQ(::stat((dir / "config/settings.ini").c_str(), &saved), 0);
+    {
+        const Registry::Batch batch;
+        EXPECT_EQ(Read(kRecent + "\\2"), "/old/");
+    }
+    struct stat now {};
+    ASSERT_EQ(::stat((dir / "config/settings.ini").c_str(), &now), 0);
+    EXPECT_EQ(now.st_ino, saved.st_ino);
+}
+
 TEST_F(RegistryTest, MachineHiveIsOnlyRead) {
     WriteFile(dir / "machine.ini",
               "[SOFTWARE\\Microsoft\\Shared Tools\\MSINFO]\nPATH=/usr/bin/tool\n");
