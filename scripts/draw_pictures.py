@@ -1,16 +1,27 @@
 #!/usr/bin/env python3
-"""Draws the program's icon and the three button pictures into resources/ as PNG files.
+"""Draws the program's icon and the three button pictures into resources/.
 
 The pictures are simple shapes, rasterised here with 4x4 supersampling, so they can be
 redrawn exactly from this script: python3 scripts/draw_pictures.py
+
+The icon is drawn once, as shapes on a 32 x 32 grid, and written both as SVG (for the
+scalable icon of the desktop's theme) and as PNG in every size that the window and the
+theme's fixed-size folders use, so the desktop and the window show the same picture.
+
+python3 scripts/draw_pictures.py --check compares the files in resources/ with what this
+script draws (PNG files by their pixels, the SVG file by its text) and fails on any
+difference.
 """
 import math
 import os
 import struct
+import sys
 import zlib
 
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources")
 SAMPLES = 4
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+ICON_GRID = 32
 
 
 def polygon(points):
@@ -45,13 +56,20 @@ def regular_polygon(cx, cy, r, n, turn):
 
 
 def render(size, layers):
-    """layers: (shape, (r, g, b, a)) painted in order over a transparent background."""
+    """layers: (shape, (r, g, b, a)) or (shape, (r, g, b, a), (x0, y0, x1, y1)) painted in
+    order over a transparent background; a layer's optional box bounds its shape, so pixels
+    outside it are not sampled."""
     pixels = []
     for py in range(size):
         row = []
         for px in range(size):
             r = g = b = a = 0.0
-            for shape, colour in layers:
+            for layer in layers:
+                shape, colour = layer[0], layer[1]
+                if len(layer) > 2:
+                    x0, y0, x1, y1 = layer[2]
+                    if px + 1 <= x0 or px >= x1 or py + 1 <= y0 or py >= y1:
+                        continue
                 cover = 0
                 for sy in range(SAMPLES):
                     for sx in range(SAMPLES):
@@ -71,7 +89,7 @@ def render(size, layers):
     return pixels
 
 
-def write_png(path, pixels):
+def png_bytes(pixels):
     height, width = len(pixels), len(pixels[0])
     raw = b"".join(b"\x00" + bytes(c for p in row for c in p) for row in pixels)
 
@@ -79,30 +97,91 @@ def write_png(path, pixels):
         return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
 
     png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
-    png += chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
-    with open(path, "wb") as out:
-        out.write(png)
+    return png + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
+
+
+def png_pixels(data):
+    """The pixels of a PNG file as this script writes them (8-bit RGBA, not interlaced,
+    every row unfiltered), or None for any other file."""
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        return None
+    pos, header, idat = 8, None, b""
+    while pos + 8 <= len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            header = struct.unpack(">IIBBBBB", body)
+        elif kind == b"IDAT":
+            idat += body
+        pos += 12 + length
+    if header is None or header[2:] != (8, 6, 0, 0, 0):
+        return None
+    width, height = header[0], header[1]
+    raw = zlib.decompress(idat)
+    stride = 1 + 4 * width
+    if len(raw) != stride * height or any(raw[y * stride] != 0 for y in range(height)):
+        return None
+    return [[tuple(raw[y * stride + 1 + 4 * x:y * stride + 5 + 4 * x]) for x in range(width)]
+            for y in range(height)]
 
 
 INK = (40, 48, 64, 255)
+PAPER = (255, 255, 255, 255)
+GREY = (150, 160, 180, 255)
+BLUE = (52, 120, 220, 255)
+
+
+def program_icon_shapes():
+    """The icon as ("polygon", points, colour) and ("rect", (x0, y0, x1, y1), colour)
+    shapes on the 32 x 32 grid, painted in order."""
+    shapes = [("polygon", [(6, 2), (21, 2), (27, 8), (27, 30), (6, 30)], INK),
+              ("polygon", [(7.5, 3.5), (20.4, 3.5), (25.5, 8.6), (25.5, 28.5), (7.5, 28.5)], PAPER),
+              ("polygon", [(21, 2), (21, 8), (27, 8)], GREY)]
+    # Text lines above and below a highlighted band: the refreshed block.
+    for y in (6, 10):
+        shapes.append(("rect", (10, y, 19, y + 1.5), GREY))
+    shapes.append(("rect", (8.5, 13, 24.5, 21), BLUE))
+    for y in (15, 18):
+        shapes.append(("rect", (11, y, 22, y + 1.5), PAPER))
+    for y in (23.5, 26):
+        shapes.append(("rect", (10, y, 22, y + 1.5), GREY))
+    return shapes
 
 
 def program_icon(size):
-    s = size / 32.0
-    page = polygon([(6 * s, 2 * s), (21 * s, 2 * s), (27 * s, 8 * s), (27 * s, 30 * s), (6 * s, 30 * s)])
-    page_inner = polygon([(7.5 * s, 3.5 * s), (20.4 * s, 3.5 * s), (25.5 * s, 8.6 * s),
-                          (25.5 * s, 28.5 * s), (7.5 * s, 28.5 * s)])
-    fold = polygon([(21 * s, 2 * s), (21 * s, 8 * s), (27 * s, 8 * s)])
-    layers = [(page, INK), (page_inner, (255, 255, 255, 255)), (fold, (150, 160, 180, 255))]
-    # Text lines above and below a highlighted band: the refreshed block.
-    for y in (6, 10):
-        layers.append((rect(10 * s, y * s, 19 * s, (y + 1.5) * s), (150, 160, 180, 255)))
-    layers.append((rect(8.5 * s, 13 * s, 24.5 * s, 21 * s), (52, 120, 220, 255)))
-    for y in (15, 18):
-        layers.append((rect(11 * s, y * s, 22 * s, (y + 1.5) * s), (255, 255, 255, 255)))
-    for y in (23.5, 26):
-        layers.append((rect(10 * s, y * s, 22 * s, (y + 1.5) * s), (150, 160, 180, 255)))
+    s = size / float(ICON_GRID)
+    layers = []
+    for kind, geometry, colour in program_icon_shapes():
+        if kind == "polygon":
+            points = [(x * s, y * s) for x, y in geometry]
+            xs, ys = [x for x, _ in points], [y for _, y in points]
+            layers.append((polygon(points), colour, (min(xs), min(ys), max(xs), max(ys))))
+        else:
+            box = tuple(v * s for v in geometry)
+            layers.append((rect(*box), colour, box))
     return render(size, layers)
+
+
+def program_icon_svg():
+    def number(value):
+        return ("%.3f" % value).rstrip("0").rstrip(".")
+
+    lines = ['<?xml version="1.0" encoding="UTF-8"?>',
+             '<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" viewBox="0 0 %d %d">'
+             % (ICON_GRID, ICON_GRID, ICON_GRID, ICON_GRID)]
+    for kind, geometry, colour in program_icon_shapes():
+        fill = 'fill="#%02x%02x%02x"' % colour[:3]
+        if colour[3] != 255:
+            fill += ' fill-opacity="%s"' % number(colour[3] / 255.0)
+        if kind == "polygon":
+            points = " ".join("%s,%s" % (number(x), number(y)) for x, y in geometry)
+            lines.append('  <polygon points="%s" %s/>' % (points, fill))
+        else:
+            x0, y0, x1, y1 = geometry
+            lines.append('  <rect x="%s" y="%s" width="%s" height="%s" %s/>'
+                         % (number(x0), number(y0), number(x1 - x0), number(y1 - y0), fill))
+    lines.append("</svg>")
+    return "\n".join(lines) + "\n"
 
 
 def select_picture():
@@ -126,9 +205,52 @@ def abort_picture():
                        (bar, (255, 255, 255, 255))])
 
 
+def pictures():
+    """File name and a function giving its pixels (PNG) or text (SVG), for every file."""
+    files = [("reririduruv-%d.png" % size, lambda size=size: program_icon(size))
+             for size in ICON_SIZES]
+    files += [("reririduruv.svg", program_icon_svg), ("select.png", select_picture),
+              ("process.png", process_picture), ("abort.png", abort_picture)]
+    return files
+
+
+def check():
+    stale = []
+    for name, draw in pictures():
+        try:
+            with open(os.path.join(OUT, name), "rb") as stored:
+                data = stored.read()
+        except OSError as error:
+            stale.append("%s: %s" % (name, error))
+            continue
+        drawn = draw()
+        same = data.decode("utf-8", "replace") == drawn if name.endswith(".svg") \
+            else png_pixels(data) == drawn
+        if not same:
+            stale.append("%s differs from its drawing" % name)
+    for line in stale:
+        print("draw_pictures: " + line, file=sys.stderr)
+    if stale:
+        print("draw_pictures: run python3 scripts/draw_pictures.py and commit the result",
+              file=sys.stderr)
+        return 1
+    print("draw_pictures: all %d pictures match their drawing" % len(pictures()))
+    return 0
+
+
+def main():
+    if sys.argv[1:] == ["--check"]:
+        return check()
+    if sys.argv[1:]:
+        print("usage: draw_pictures.py [--check]", file=sys.stderr)
+        return 2
+    for name, draw in pictures():
+        drawn = draw()
+        data = drawn.encode("utf-8") if name.endswith(".svg") else png_bytes(drawn)
+        with open(os.path.join(OUT, name), "wb") as out:
+            out.write(data)
+    return 0
+
+
 if __name__ == "__main__":
-    write_png(os.path.join(OUT, "reririduruv.png"), program_icon(64))
-    write_png(os.path.join(OUT, "reririduruv-32.png"), program_icon(32))
-    write_png(os.path.join(OUT, "select.png"), select_picture())
-    write_png(os.path.join(OUT, "process.png"), process_picture())
-    write_png(os.path.join(OUT, "abort.png"), abort_picture())
+    sys.exit(main())

@@ -9,6 +9,8 @@ packages=(
     libcli11-dev libdtl-dev
     clang libclang-rt-14-dev
     strace util-linux procps time
+    dpkg-dev file appstream desktop-file-utils x11-utils python3
+    xvfb xdotool imagemagick libxcb-cursor0 fonts-dejavu-core
 )
 
 missing=()

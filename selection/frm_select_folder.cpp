@@ -142,6 +142,9 @@ frmSelectFolder::frmSelectFolder(AvailableFilesWindow& mainWindow)
            QFontMetrics(titleFont).horizontalAdvance(ui->lblTitle->text()) > ui->lblTitle->width())
         titleFont.setPointSizeF(titleFont.pointSizeF() - 0.5);
     ui->lblTitle->setFont(titleFont);
+    // The title's area reaches down over the upper half of the check box; clicks there are
+    // meant for the box, which the title, lying above it, would otherwise swallow.
+    ui->lblTitle->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     connect(ui->Drive1, &QComboBox::currentIndexChanged, this, &frmSelectFolder::Drive1_Change);
     connect(ui->Dir1, &QTreeWidget::itemDoubleClicked, this, &frmSelectFolder::OpenDir1Item);

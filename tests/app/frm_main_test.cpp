@@ -104,6 +104,11 @@ class FrmMainTest : public QObject {
     void startsWithTheDesignedWindow() {
         QCOMPARE(window->windowTitle(), QString("reririDuruv"));
         QVERIFY(!window->windowIcon().isNull());
+        // Every size that the installed icon theme gets, each drawn, none scaled.
+        QList<QSize> iconSizes;
+        for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+            iconSizes << QSize(size, size);
+        QCOMPARE(window->windowIcon().availableSizes(), iconSizes);
         QVERIFY(!(window->windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY(window->windowFlags() & Qt::WindowMinimizeButtonHint);
         QCOMPARE(window->centralWidget()->size(), QSize(505, 326));

@@ -134,6 +134,18 @@ class FrmSelectFolderTest : public QObject {
                  QStringList({"Dir1", "chkHTMLonly", "cmdOK", "cmdCancel", "lstFiles", "Drive1"}));
     }
 
+    void checkBoxTakesClicksWhereTheTitleOverlapsIt() {
+        QVERIFY(Select([&](frmSelectFolder* d) {
+            // On the box's caption, and inside the title's area as designed.
+            const QPoint where(40, 36);
+            QVERIFY(Child<QLabel>(d, "lblTitle")->geometry().contains(where));
+            QTest::mouseClick(d->windowHandle(), Qt::LeftButton, {}, where);
+            QVERIFY(Child<QCheckBox>(d, "chkHTMLonly")->isChecked());
+            QCOMPARE(d->FileNames(), QStringList({"a.html", "b.shtml", "index.HTM"}));
+            Cancel(d);
+        }));
+    }
+
     void startsAtTheCurrentFolderWithItsSubFoldersAndFiles() {
         frmSelectFolder* d = dialog();
         QCOMPARE(d->Dir1Path(), Folder());
