@@ -9,11 +9,11 @@
 #include "registry.h"
 #include "stored_settings.h"
 #include "ui_frmMain.h"
+#include "window_position.h"
 
 #include <QCloseEvent>
 #include <QFile>
 #include <QKeyEvent>
-#include <QScreen>
 
 static void LoadPictures() {
     Q_INIT_RESOURCE(resources);
@@ -77,12 +77,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui:
 frmMain::~frmMain() = default;
 
 void frmMain::Form_Load() {
-    if (const QScreen* screen = this->screen()) {
-        const QRect area = screen->geometry();
-        const QSize size = frameGeometry().size();
-        move(area.x() + (area.width() - size.width()) / 2,
-             area.y() + (area.height() - size.height()) / 2);
-    }
+    CentreOnScreen(*this);
     state_.AbortRequested = false;
     folderDialog_ = std::make_unique<frmSelectFolder>(*this);
     recentDialog_ = std::make_unique<frmRecent>(*folderDialog_, *this);

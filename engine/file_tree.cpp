@@ -273,11 +273,18 @@ int Publish(const std::string& staged, const std::string& target) {
     return error;
 }
 
-int PublishUnderFreeName(const std::string& staged, const std::string& folder,
-                         const std::string& base, bool folderItem, int firstNumber) {
+// Renames item to the first numbered name from firstNumber on that is free in folder.
+int RenameToFreeName(const std::string& item, const std::string& folder, const std::string& base,
+                     bool folderItem, int firstNumber) {
     int error = EEXIST;
     for (int number = firstNumber; error == EEXIST && number <= kLastNumber; ++number)
-        error = RenameNoReplace(staged, Join(folder, NumberedName(base, number, folderItem)));
+        error = RenameNoReplace(item, Join(folder, NumberedName(base, number, folderItem)));
+    return error;
+}
+
+int PublishUnderFreeName(const std::string& staged, const std::string& folder,
+                         const std::string& base, bool folderItem, int firstNumber) {
+    const int error = RenameToFreeName(staged, folder, base, folderItem, firstNumber);
     if (error)
         DiscardCopy(staged);
     else
@@ -285,7 +292,10 @@ int PublishUnderFreeName(const std::string& staged, const std::string& folder,
     return error;
 }
 
-int CopyIntoFolder(const std::string& sourceFolder, const std::string& targetFolder) {
+// Calls merge(source, target, status, existing) for each entry of sourceFolder, with its
+// status and what stands under its name in targetFolder; stops at the first error.
+template <typename Merge>
+int MergeEntries(const std::string& sourceFolder, const std::string& targetFolder, Merge merge) {
     std::vector<std::string> names;
     if (const int error = ListFolder(sourceFolder, names))
         return error;
@@ -296,44 +306,54 @@ int CopyIntoFolder(const std::string& sourceFolder, const std::string& targetFol
         if (::lstat(source.c_str(), &status) != 0)
             return LastError();
         Target existing;
-        int error = ProbeTarget(target, existing);
-        if (error)
+        if (const int error = ProbeTarget(target, existing))
             return error;
-        if (S_ISREG(status.st_mode)) {
-            // Replaces, follows a link and refuses a folder or the source itself on its own.
-            if (!posix::AtomicCopyFile(source, target))
-                error = LastError();
-        } else if (S_ISDIR(status.st_mode) && existing.present) {
-            if (!S_ISDIR(existing.status.st_mode))
-                error = ENOTDIR;
-            else if (SameItem(source, existing.status))
-                error = EEXIST;
-            else
-                error = CopyIntoFolder(source, existing.resolved);
-        } else if (S_ISDIR(status.st_mode)) {
-            std::string staged;
-            error = CopyToHiddenName(source, FolderOf(existing.resolved), false, false, staged);
-            if (!error)
-                error = Publish(staged, existing.resolved);
-        } else if (S_ISLNK(status.st_mode)) {
-            // A link copied as a link takes the place of its namesake entry, not of what
-            // that entry points to.
-            struct stat entry {};
-            if (existing.taken && ::lstat(target.c_str(), &entry) == 0 && S_ISDIR(entry.st_mode))
-                return EISDIR;
-            std::string staged;
-            error = CopyToHiddenName(source, targetFolder, false, false, staged);
-            if (!error && ::rename(staged.c_str(), target.c_str()) != 0) {
-                error = LastError();
-                DiscardCopy(staged);
-            }
-        } else {
-            error = EINVAL;
-        }
-        if (error)
+        if (const int error = merge(source, target, status, existing))
             return error;
     }
     return 0;
+}
+
+int CopyIntoFolder(const std::string& sourceFolder, const std::string& targetFolder) {
+    return MergeEntries(
+        sourceFolder, targetFolder,
+        [&](const std::string& source, const std::string& target, const struct stat& status,
+            const Target& existing) {
+            int error = 0;
+            if (S_ISREG(status.st_mode)) {
+                // Replaces, follows a link and refuses a folder or the source itself on its own.
+                if (!posix::AtomicCopyFile(source, target))
+                    error = LastError();
+            } else if (S_ISDIR(status.st_mode) && existing.present) {
+                if (!S_ISDIR(existing.status.st_mode))
+                    error = ENOTDIR;
+                else if (SameItem(source, existing.status))
+                    error = EEXIST;
+                else
+                    error = CopyIntoFolder(source, existing.resolved);
+            } else if (S_ISDIR(status.st_mode)) {
+                std::string staged;
+                error = CopyToHiddenName(source, FolderOf(existing.resolved), false, false, staged);
+                if (!error)
+                    error = Publish(staged, existing.resolved);
+            } else if (S_ISLNK(status.st_mode)) {
+                // A link copied as a link takes the place of its namesake entry, not of what
+                // that entry points to.
+                struct stat entry {};
+                if (existing.taken && ::lstat(target.c_str(), &entry) == 0 &&
+                    S_ISDIR(entry.st_mode))
+                    return EISDIR;
+                std::string staged;
+                error = CopyToHiddenName(source, targetFolder, false, false, staged);
+                if (!error && ::rename(staged.c_str(), target.c_str()) != 0) {
+                    error = LastError();
+                    DiscardCopy(staged);
+                }
+            } else {
+                error = EINVAL;
+            }
+            return error;
+        });
 }
 
 int MoveByCopy(const std::string& source, const std::string& target) {
@@ -353,9 +373,7 @@ int MoveToNewName(const std::string& source, const std::string& target) {
 
 int MoveUnderFreeName(const std::string& source, const std::string& folder, const std::string& base,
                       bool folderItem, int firstNumber) {
-    int error = EEXIST;
-    for (int number = firstNumber; error == EEXIST && number <= kLastNumber; ++number)
-        error = RenameNoReplace(source, Join(folder, NumberedName(base, number, folderItem)));
+    int error = RenameToFreeName(source, folder, base, folderItem, firstNumber);
     if (error != EXDEV)
         return error;
     std::string staged;
@@ -389,34 +407,24 @@ int MoveReplacing(const std::string& source, const std::string& target) {
 }
 
 int MoveIntoFolder(const std::string& sourceFolder, const std::string& targetFolder) {
-    std::vector<std::string> names;
-    if (const int error = ListFolder(sourceFolder, names))
+    const int error = MergeEntries(sourceFolder, targetFolder,
+                                   [](const std::string& source, const std::string& target,
+                                      const struct stat& status, const Target& existing) {
+                                       const bool sourceFolderItem = S_ISDIR(status.st_mode);
+                                       const bool targetFolderItem =
+                                           existing.present && S_ISDIR(existing.status.st_mode);
+                                       if (!existing.present)
+                                           return MoveToNewName(source, existing.resolved);
+                                       if (sourceFolderItem != targetFolderItem)
+                                           return sourceFolderItem ? ENOTDIR : EISDIR;
+                                       if (SameItem(source, existing.status))
+                                           return EEXIST;
+                                       if (sourceFolderItem)
+                                           return MoveIntoFolder(source, existing.resolved);
+                                       return MoveReplacing(source, target);
+                                   });
+    if (error)
         return error;
-    for (const std::string& name : names) {
-        const std::string source = Join(sourceFolder, name);
-        const std::string target = Join(targetFolder, name);
-        struct stat status {};
-        if (::lstat(source.c_str(), &status) != 0)
-            return LastError();
-        Target existing;
-        int error = ProbeTarget(target, existing);
-        if (error)
-            return error;
-        const bool sourceFolderItem = S_ISDIR(status.st_mode);
-        const bool targetFolderItem = existing.present && S_ISDIR(existing.status.st_mode);
-        if (!existing.present)
-            error = MoveToNewName(source, existing.resolved);
-        else if (sourceFolderItem != targetFolderItem)
-            error = sourceFolderItem ? ENOTDIR : EISDIR;
-        else if (SameItem(source, existing.status))
-            error = EEXIST;
-        else if (sourceFolderItem)
-            error = MoveIntoFolder(source, existing.resolved);
-        else
-            error = MoveReplacing(source, target);
-        if (error)
-            return error;
-    }
     return ::rmdir(sourceFolder.c_str()) == 0 ? 0 : LastError();
 }
 

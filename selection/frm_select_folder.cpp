@@ -5,13 +5,13 @@
 #include "message_box.h"
 #include "stored_settings.h"
 #include "ui_frmSelectFolder.h"
+#include "window_position.h"
 
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
-#include <QScreen>
 #include <QSet>
 #include <QSignalBlocker>
 #include <QStorageInfo>
@@ -115,15 +115,6 @@ bool ListSubFolders(const QString& folder, QStringList& names, std::error_code& 
 bool CanRead(const QString& folder, std::error_code& error) {
     const fs::directory_iterator probe(ToBytes(folder), error);
     return !error;
-}
-
-void CentreOnScreen(QWidget& window) {
-    if (const QScreen* screen = window.screen()) {
-        const QRect area = screen->geometry();
-        const QSize size = window.frameGeometry().size();
-        window.move(area.x() + (area.width() - size.width()) / 2,
-                    area.y() + (area.height() - size.height()) / 2);
-    }
 }
 
 } // namespace

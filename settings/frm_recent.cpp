@@ -7,11 +7,11 @@
 #include "registry.h"
 #include "stored_settings.h"
 #include "ui_frmRecent.h"
+#include "window_position.h"
 
 #include <QCloseEvent>
 #include <QFile>
 #include <QKeyEvent>
-#include <QScreen>
 
 namespace {
 
@@ -25,15 +25,6 @@ std::string ToBytes(const QString& text) {
 
 QString FromBytes(const std::string& bytes) {
     return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
-}
-
-void CentreOnScreen(QWidget& window) {
-    if (const QScreen* screen = window.screen()) {
-        const QRect area = screen->geometry();
-        const QSize size = window.frameGeometry().size();
-        window.move(area.x() + (area.width() - size.width()) / 2,
-                    area.y() + (area.height() - size.height()) / 2);
-    }
 }
 
 } // namespace
