@@ -25,66 +25,24 @@ fi
 program="$(realpath "$1")"
 artifacts="$2"
 work_folder="${3:-}"
-
-# Waits are generous: a loaded two-core machine may take seconds to map a window.
-readonly window_timeout=30
-
-step="checking the tools"
-program_pid=""
-xvfb_pid=""
 work=""
-failure_reported=""
 
-cleanup() {
-    local status=$?
-    # A command that failed outside the checks still names the step it broke.
-    if [ "$status" -ne 0 ] && [ -z "$failure_reported" ]; then
-        echo "real window test: FAILED at step \"$step\": a command failed (exit status $status)" >&2
-    fi
-    if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
-        kill "$program_pid" 2>/dev/null || true
-        wait "$program_pid" 2>/dev/null || true
-    fi
-    if [ -n "$xvfb_pid" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
+# shellcheck source=SCRIPTDIR/../support/x_session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/x_session.sh"
+test_name="real window test"
+on_exit() {
     if [ -n "$work" ]; then
         rm -rf "$work"
     fi
 }
-trap cleanup EXIT
 
-fail() {
-    failure_reported=yes
-    echo "real window test: FAILED at step \"$step\": $*" >&2
-    if [ -n "$xvfb_pid" ] && [ -n "${DISPLAY:-}" ]; then
-        if import -window root "$artifacts/screen.png" 2>/dev/null; then
-            echo "real window test: the screen at that moment is in $artifacts/screen.png" >&2
-        fi
-    fi
-    if [ -s "$artifacts/program-output.txt" ]; then
-        echo "real window test: the program printed:" >&2
-        sed 's/^/    /' "$artifacts/program-output.txt" >&2
-    fi
-    exit 1
-}
-
-begin() {
-    step="$1"
-    echo "-- $step"
-}
-
-for tool in Xvfb xdotool import identify timeout cmp; do
-    if ! command -v "$tool" >/dev/null; then
-        fail "$tool is not installed (bash scripts/install-deps.sh installs it)"
-    fi
-done
+need_tools Xvfb xdotool import identify timeout cmp
 if [ ! -x "$program" ]; then
     fail "the program $program does not exist or cannot be run"
 fi
 mkdir -p "$artifacts"
 rm -f "$artifacts"/*.png "$artifacts/program-output.txt"
+screen_on_failure="$artifacts/screen.png"
 
 if [ -n "$work_folder" ]; then
     if ! mkdir "$work_folder"; then
@@ -143,29 +101,10 @@ done
 # The X server and the program
 
 begin "starting the X server (Xvfb)"
-# Xvfb picks a free display itself and writes its number once it accepts connections.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" \
-    >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 200); do
-    if [ -s "$work/display" ] && grep -q '^[0-9][0-9]*$' "$work/display"; then
-        break
-    fi
-    if ! kill -0 "$xvfb_pid" 2>/dev/null; then
-        cat "$work/xvfb.log" >&2
-        xvfb_pid=""
-        fail "Xvfb ended at once (its output is above)"
-    fi
-    sleep 0.1
-done
-if ! grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null; then
-    fail "Xvfb did not report its display within 20 s"
-fi
-DISPLAY=":$(cat "$work/display")"
-export DISPLAY
-echo "   display $DISPLAY"
+start_x_server "$work"
 
 begin "starting the program"
+program_output="$artifacts/program-output.txt"
 # The program finds the site below its current folder, as a user's home holds their sites.
 (
     cd "$home"
@@ -177,71 +116,9 @@ begin "starting the program"
         QT_QPA_PLATFORMTHEME QT_STYLE_OVERRIDE QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS \
         QT_AUTO_SCREEN_SCALE_FACTOR QT_ENABLE_HIGHDPI_SCALING QT_FONT_DPI
     exec env QT_QPA_PLATFORM=xcb "$program"
-) >"$artifacts/program-output.txt" 2>&1 &
+) >"$program_output" 2>&1 &
 program_pid=$!
 settings_file="$home/.config/reririDuruv/settings.ini"
-
-# Sets window to the id of the first visible window whose title is exactly $1, waiting for
-# it to appear. Fails with $2 as the reason when none appears in time or the program ends.
-wait_for_window() {
-    local title="$1" reason="$2"
-    window=""
-    for _ in $(seq 1 "$window_timeout"); do
-        window="$(timeout 1 xdotool search --sync --onlyvisible --name "^${title}\$" |
-            head -n 1)" || true
-        [ -n "$window" ] && return 0
-        check_program_running
-    done
-    fail "$reason (no window titled \"$title\" within $window_timeout s)"
-}
-
-# Waits until window $1 is no longer on screen.
-wait_until_gone() {
-    local id="$1" what="$2"
-    for _ in $(seq 1 $((window_timeout * 10))); do
-        if ! xdotool search --onlyvisible --name '.' 2>/dev/null | grep -qx "$id"; then
-            return 0
-        fi
-        sleep 0.1
-    done
-    fail "$what stayed on screen for $window_timeout s"
-}
-
-# Every visible window titled exactly $1 other than window $2.
-other_windows() {
-    xdotool search --onlyvisible --name "^${1}\$" 2>/dev/null | grep -vx "$2" || true
-}
-
-check_program_running() {
-    if ! kill -0 "$program_pid" 2>/dev/null; then
-        wait "$program_pid" && status=0 || status=$?
-        program_pid=""
-        fail "the program ended unexpectedly with exit status $status"
-    fi
-}
-
-# Gives window $1 the keyboard focus, as a click on it would.
-focus() {
-    if ! timeout 10 xdotool windowfocus --sync "$1"; then
-        fail "window $1 did not take the keyboard focus"
-    fi
-}
-
-# Presses the keys named, in the window that has the keyboard focus.
-press() {
-    if ! timeout 10 xdotool key --delay 100 "$@"; then
-        fail "xdotool could not press $*"
-    fi
-}
-
-# Clicks at x, y within window $1, then moves the pointer out of the way so that no
-# tooltip covers the windows.
-click() {
-    if ! timeout 10 xdotool mousemove --sync --window "$1" "$2" "$3" click 1 ||
-        ! timeout 10 xdotool mousemove --sync 0 0; then
-        fail "xdotool could not click at $2,$3 in window $1"
-    fi
-}
 
 # Photographs window $1 into $2 once two shots in a row agree, so that a repaint that is
 # still under way is not what gets kept.
@@ -266,8 +143,7 @@ photograph() {
 }
 
 begin "waiting for the main window"
-wait_for_window reririDuruv "the main window did not appear"
-main="$window"
+wait_main_window
 if ! geometry="$(xdotool getwindowgeometry --shell "$main")"; then
     fail "xdotool could not read the main window's geometry"
 fi
@@ -285,7 +161,7 @@ top="$menu_bar_height"
 
 begin "opening the folder dialog with the Select path button"
 click "$main" 20 $((top + 20))
-wait_for_window "Select Folder" "the folder dialog did not open"
+wait_window "Select Folder" "the folder dialog did not open"
 dialog="$window"
 
 begin "opening the site's folder in the folder dialog"
@@ -303,7 +179,7 @@ click "$dialog" 40 36
 # The files of the opened folder, filtered, show in the dialog's preview list.
 photograph "$dialog" "$artifacts/folder-dialog.png"
 click "$dialog" 376 20
-wait_until_gone "$dialog" "the folder dialog"
+wait_gone "$dialog" "the folder dialog"
 
 # ---------------------------------------------------------------------------------------
 # Step 2: the pages. The available-files list shows about.html, contact.htm and index.htm;
@@ -320,50 +196,39 @@ press ctrl+Down ctrl+Down ctrl+space
 
 begin "clicking Process"
 click "$main" 44 $((top + 20))
-box=""
-for _ in $(seq 1 $((window_timeout * 10))); do
-    box="$(xdotool search --onlyvisible --name '^Are you sure\?$' 2>/dev/null | head -n 1)" || true
-    [ -n "$box" ] && break
-    if [ -n "$(xdotool search --onlyvisible --name '^No files selected$' 2>/dev/null)" ]; then
+# The program asks "No files selected. Process all?" instead when the selection was lost.
+confirmation_shown() {
+    if [ -n "$(visible_windows "No files selected")" ]; then
         fail "no page was selected: the program asks \"No files selected. Process all?\""
     fi
-    check_program_running
-    sleep 0.1
-done
-if [ -z "$box" ]; then
+    find_window "Are you sure?"
+}
+poll "$window_timeout" confirmation_shown ||
     fail "the confirmation \"Process selected file(s)?\" did not appear within $window_timeout s"
-fi
+box="$window"
 
 begin "answering OK to \"Process selected file(s)?\""
 photograph "$box" "$artifacts/confirmation.png"
 focus "$box"
 press Return
-wait_until_gone "$box" "the confirmation box"
+wait_gone "$box" "the confirmation box"
 
 begin "answering the closing message box"
 # The closing "Done!" box carries the program's title, as a problem report would: a second
 # box after the first means the first reported a problem.
 boxes=0
-deadline=$((SECONDS + window_timeout))
-while :; do
-    box="$(other_windows reririDuruv "$main" | head -n 1)"
-    if [ -n "$box" ]; then
-        boxes=$((boxes + 1))
-        photograph "$box" "$artifacts/message-box-$boxes.png"
-        focus "$box"
-        press Return
-        wait_until_gone "$box" "message box $boxes"
-        # Another box would follow at once; none is to come after "Done!".
-        deadline=$((SECONDS + 3))
-    elif [ "$SECONDS" -ge "$deadline" ]; then
-        break
-    fi
-    check_program_running
-    sleep 0.1
-done
-if [ "$boxes" -eq 0 ]; then
+poll "$window_timeout" find_message_box ||
     fail "no closing message box (\"Done!\") appeared within $window_timeout s"
-fi
+while :; do
+    box="$window"
+    boxes=$((boxes + 1))
+    photograph "$box" "$artifacts/message-box-$boxes.png"
+    focus "$box"
+    press Return
+    wait_gone "$box" "message box $boxes"
+    # Another box would follow at once; none is to come after "Done!".
+    poll 3 find_message_box || break
+done
 if [ "$boxes" -gt 1 ]; then
     fail "the run showed $boxes message boxes instead of \"Done!\" alone: the others reported problems (see $artifacts/message-box-*.png)"
 fi
@@ -381,37 +246,10 @@ echo "   $artifacts/main-window.png"
 # Leaving by File, Exit stores the options.
 
 begin "ending the program with File, Exit"
-windows_before="$(xdotool search --onlyvisible --pid "$program_pid" 2>/dev/null | wc -l)"
-click "$main" 20 $((top / 2))
-menu_open=""
-for _ in $(seq 1 $((window_timeout * 10))); do
-    if [ "$(xdotool search --onlyvisible --pid "$program_pid" 2>/dev/null | wc -l)" -gt \
-        "$windows_before" ]; then
-        menu_open=yes
-        break
-    fi
-    sleep 0.1
-done
-if [ -z "$menu_open" ]; then
-    fail "the File menu did not open within $window_timeout s"
-fi
+open_menu "File" 20 $((top / 2))
 # The opened menu takes the keys: Up reaches its last entry, Exit.
 press Up Return
-status=""
-for _ in $(seq 1 $((window_timeout * 10))); do
-    if ! kill -0 "$program_pid" 2>/dev/null; then
-        wait "$program_pid" && status=0 || status=$?
-        program_pid=""
-        break
-    fi
-    sleep 0.1
-done
-if [ -z "$status" ]; then
-    fail "the program was still running $window_timeout s after File, Exit"
-fi
-if [ "$status" -ne 0 ]; then
-    fail "the program ended with exit status $status"
-fi
+wait_exit "File, Exit"
 
 # ---------------------------------------------------------------------------------------
 # What the run left behind
@@ -435,23 +273,9 @@ begin "checking the settings the program stored"
 if [ ! -f "$settings_file" ]; then
     fail "the program wrote no settings file at $settings_file"
 fi
-# One [section] per key with its value named String, as the program writes them.
-setting() {
-    # The key goes through the environment: awk -v would read its backslashes as escapes.
-    SECTION="[$1]" awk '
-        $0 == ENVIRON["SECTION"] { inside = 1; next }
-        /^\[/ { inside = 0 }
-        inside && index($0, "String=") == 1 { print substr($0, 8) }' "$settings_file"
-}
 for expectation in "html=1" "backup=False" "errmsgoff=False" 'recent files\0=1' \
     "recent files\\1=$site/"; do
-    key="${expectation%%=*}"
-    want="${expectation#*=}"
-    got="$(setting "Software\\reririDuruv\\$key")"
-    if [ "$got" != "$want" ]; then
-        cat "$settings_file" >&2
-        fail "the setting \"$key\" holds \"$got\", not \"$want\""
-    fi
+    expect_setting "Software\\reririDuruv\\${expectation%%=*}" "${expectation#*=}"
 done
 
 echo "real window test: passed (screenshot: $artifacts/main-window.png)"
