@@ -14,25 +14,14 @@
 using namespace testing_support;
 using namespace window_testing;
 
-class AvailableFilesTest : public QObject {
+class AvailableFilesTest : public MainWindowTest {
     Q_OBJECT
 
   private:
     const QStringList allFiles{"a.html", "b.shtml", "index.HTM", "notes.txt"};
     const QStringList pages{"a.html", "b.shtml", "index.HTM"};
 
-    QString startFolder;
-    std::unique_ptr<TemporaryStore> store;
-    std::unique_ptr<TempDir> site;
-    std::unique_ptr<BoxRecorder> boxes;
-    std::unique_ptr<frmMain> window;
-
     QString Folder() const { return QString::fromStdString(site->path()).chopped(1); }
-    void Start() {
-        window = std::make_unique<frmMain>();
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    }
     frmSelectFolder* folderDialog() { return TopLevel<frmSelectFolder>("frmSelectFolder"); }
     QDialog* recentDialog() { return TopLevel<QDialog>("frmRecent"); }
     QCheckBox* folderBox() { return Child<QCheckBox>(folderDialog(), "chkHTMLonly"); }
@@ -70,23 +59,13 @@ class AvailableFilesTest : public QObject {
     }
 
   private slots:
-    void initTestCase() { startFolder = QDir::currentPath(); }
-
     void init() {
-        store = std::make_unique<TemporaryStore>();
-        site = std::make_unique<TempDir>();
+        BeginSession();
         for (const QString& name : allFiles)
             WriteFile(*site / name.toStdString(), "page\r\n");
         QVERIFY(QDir::setCurrent(Folder()));
-        boxes = std::make_unique<BoxRecorder>();
     }
-    void cleanup() {
-        window.reset();
-        boxes.reset();
-        QDir::setCurrent(startFolder);
-        site.reset();
-        store.reset();
-    }
+    void cleanup() { EndSession(); }
 
     void filterDecidesWhichFilesAreListed() {
         Start();

@@ -25,16 +25,10 @@ QString Reason(std::errc code) {
 
 } // namespace
 
-class FrmSelectFolderTest : public QObject {
+class FrmSelectFolderTest : public MainWindowTest {
     Q_OBJECT
 
   private:
-    QString startFolder;
-    std::unique_ptr<TemporaryStore> store;
-    std::unique_ptr<TempDir> site;
-    std::unique_ptr<BoxRecorder> boxes;
-    std::unique_ptr<frmMain> window;
-
     // The site's folder without the trailing "/", or a folder in it.
     QString Folder(const QString& name = {}) const {
         const QString root = QString::fromStdString(site->path()).chopped(1);
@@ -83,11 +77,8 @@ class FrmSelectFolderTest : public QObject {
     static void Cancel(frmSelectFolder* d) { Child<QPushButton>(d, "cmdCancel")->click(); }
 
   private slots:
-    void initTestCase() { startFolder = QDir::currentPath(); }
-
     void init() {
-        store = std::make_unique<TemporaryStore>();
-        site = std::make_unique<TempDir>();
+        BeginSession();
         for (const char* name : {"index.HTM", "a.html", "b.shtml", "notes.txt", ".hidden.htm"})
             WriteFile(*site / name, "page\r\n");
         for (const char* name : {"alpha", "Beta", "Beta/inner", "zeta", ".git"})
@@ -96,18 +87,9 @@ class FrmSelectFolderTest : public QObject {
         WriteFile(*site / "zeta/z.htm", "page\r\n");
         // The dialog starts at the program's current folder.
         QVERIFY(QDir::setCurrent(Folder()));
-        boxes = std::make_unique<BoxRecorder>();
-        window = std::make_unique<frmMain>();
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        Start();
     }
-    void cleanup() {
-        window.reset();
-        boxes.reset();
-        QDir::setCurrent(startFolder);
-        site.reset();
-        store.reset();
-    }
+    void cleanup() { EndSession(); }
 
     void hasTheDesignedLayout() {
         frmSelectFolder* d = dialog();

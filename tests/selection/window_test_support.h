@@ -2,17 +2,22 @@
 
 // Pieces shared by the tests of the program's windows: message boxes answered from a
 // queue and recorded, modal windows answered while their handler waits, lookups of
-// windows and controls by name, and a settings store of the test's own.
+// windows and controls by name, a settings store of the test's own, and the main window
+// on a site of the test's own.
 
+#include "frm_main.h"
 #include "message_box.h"
 #include "registry.h"
 #include "test_support.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QListWidget>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace window_testing {
@@ -119,6 +124,44 @@ class TemporaryStore {
 
   private:
     testing_support::TempDir dir_;
+};
+
+// The base of a test of the main window: each test function gets a settings store and a
+// site folder of its own, its message boxes answered and recorded, and the main window
+// started on demand. init() calls BeginSession, cleanup() EndSession, which also puts
+// back the current folder, which a test may move into its site.
+class MainWindowTest : public QObject {
+  protected:
+    void BeginSession() {
+        store = std::make_unique<TemporaryStore>();
+        site = std::make_unique<testing_support::TempDir>();
+        boxes = std::make_unique<BoxRecorder>();
+    }
+    void EndSession() {
+        window.reset();
+        boxes.reset();
+        QDir::setCurrent(startFolder);
+        site.reset();
+        store.reset();
+    }
+    // Shows a new main window, which reads the stored settings as it starts; a run in it
+    // lets events through after every line.
+    void Start() {
+        window = std::make_unique<frmMain>();
+        window->setEventInterval(0);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void Restart() {
+        window.reset();
+        Start();
+    }
+
+    const QString startFolder = QDir::currentPath();
+    std::unique_ptr<TemporaryStore> store;
+    std::unique_ptr<testing_support::TempDir> site;
+    std::unique_ptr<BoxRecorder> boxes;
+    std::unique_ptr<frmMain> window;
 };
 
 } // namespace window_testing

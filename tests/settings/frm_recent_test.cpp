@@ -16,26 +16,10 @@ using namespace testing_support;
 using namespace window_testing;
 using StoredSettings::RecentFolderKey;
 
-class FrmRecentTest : public QObject {
+class FrmRecentTest : public MainWindowTest {
     Q_OBJECT
 
   private:
-    QString startFolder;
-    std::unique_ptr<TemporaryStore> store;
-    std::unique_ptr<TempDir> site;
-    std::unique_ptr<BoxRecorder> boxes;
-    std::unique_ptr<frmMain> window;
-
-    void Start() {
-        window = std::make_unique<frmMain>();
-        window->setEventInterval(0);
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    }
-    void Restart() {
-        window.reset();
-        Start();
-    }
     frmRecent* dialog() { return TopLevel<frmRecent>("frmRecent"); }
     QListWidget* recentList() { return Child<QListWidget>(dialog(), "lstRecent"); }
     QStringList recent() { return Entries(recentList()); }
@@ -92,25 +76,15 @@ class FrmRecentTest : public QObject {
     }
 
   private slots:
-    void initTestCase() { startFolder = QDir::currentPath(); }
-
     void init() {
-        store = std::make_unique<TemporaryStore>();
-        site = std::make_unique<TempDir>();
+        BeginSession();
         WriteFile(*site / "index.htm", "<reririduruv=inc.txt>\r\nold\r\n</reririduruv>\r\n");
         WriteFile(*site / "inc.txt", "new\r\n");
         WriteFile(*site / "notes.txt", "notes\r\n");
         modGlobal::SetLogFile(*site / "log/error.log");
         QVERIFY(QDir::setCurrent(QString::fromStdString(site->path())));
-        boxes = std::make_unique<BoxRecorder>();
     }
-    void cleanup() {
-        window.reset();
-        boxes.reset();
-        QDir::setCurrent(startFolder);
-        site.reset();
-        store.reset();
-    }
+    void cleanup() { EndSession(); }
 
     void hasTheDesignedLayout() {
         Start();
