@@ -63,42 +63,53 @@ int CopyLinkToHiddenName(const std::string& source, const std::string& folder,
     return EEXIST;
 }
 
-// Fills the new, empty targetFolder with copies of everything in sourceFolder.
-int CopyContents(const std::string& sourceFolder, const std::string& targetFolder, bool keepTimes) {
+// Calls visit(source, target, status) for each entry of sourceFolder, with its status and
+// its name in targetFolder; stops at the first error.
+template <typename Visit>
+int ForEachEntry(const std::string& sourceFolder, const std::string& targetFolder, Visit visit) {
     std::vector<std::string> names;
     if (const int error = ListFolder(sourceFolder, names))
         return error;
     for (const std::string& name : names) {
         const std::string source = Join(sourceFolder, name);
-        const std::string target = Join(targetFolder, name);
         struct stat status {};
         if (::lstat(source.c_str(), &status) != 0)
             return LastError();
-        int error = 0;
-        if (S_ISDIR(status.st_mode)) {
-            // Owner-only until filled, so a read-only original can still be copied into.
-            if (::mkdir(target.c_str(), 0700) != 0)
-                return LastError();
-            error = CopyContents(source, target, keepTimes);
-            if (!error && ::chmod(target.c_str(), status.st_mode & 07777) != 0)
-                error = LastError();
-        } else if (S_ISREG(status.st_mode)) {
-            if (!posix::AtomicCopyFile(source, target))
-                error = LastError();
-        } else if (S_ISLNK(status.st_mode)) {
-            std::string destination;
-            error = ReadLink(source, destination);
-            if (!error && ::symlink(destination.c_str(), target.c_str()) != 0)
-                error = LastError();
-        } else {
-            error = EINVAL; // a device, pipe or socket has no content that could be copied
-        }
-        if (error)
+        if (const int error = visit(source, Join(targetFolder, name), status))
             return error;
-        if (keepTimes)
-            KeepTimes(target, status);
     }
     return 0;
+}
+
+// Fills the new, empty targetFolder with copies of everything in sourceFolder.
+int CopyContents(const std::string& sourceFolder, const std::string& targetFolder, bool keepTimes) {
+    return ForEachEntry(
+        sourceFolder, targetFolder,
+        [keepTimes](const std::string& source, const std::string& target,
+                    const struct stat& status) {
+            int error = 0;
+            if (S_ISDIR(status.st_mode)) {
+                // Owner-only until filled, so a read-only original can still be copied into.
+                if (::mkdir(target.c_str(), 0700) != 0)
+                    return LastError();
+                error = CopyContents(source, target, keepTimes);
+                if (!error && ::chmod(target.c_str(), status.st_mode & 07777) != 0)
+                    error = LastError();
+            } else if (S_ISREG(status.st_mode)) {
+                if (!posix::AtomicCopyFile(source, target))
+                    error = LastError();
+            } else if (S_ISLNK(status.st_mode)) {
+                std::string destination;
+                error = ReadLink(source, destination);
+                if (!error && ::symlink(destination.c_str(), target.c_str()) != 0)
+                    error = LastError();
+            } else {
+                error = EINVAL; // a device, pipe or socket has no content that could be copied
+            }
+            if (!error && keepTimes)
+                KeepTimes(target, status);
+            return error;
+        });
 }
 
 void OpenUp(const std::string& folder, const struct stat& status) {
@@ -296,22 +307,14 @@ int PublishUnderFreeName(const std::string& staged, const std::string& folder,
 // status and what stands under its name in targetFolder; stops at the first error.
 template <typename Merge>
 int MergeEntries(const std::string& sourceFolder, const std::string& targetFolder, Merge merge) {
-    std::vector<std::string> names;
-    if (const int error = ListFolder(sourceFolder, names))
-        return error;
-    for (const std::string& name : names) {
-        const std::string source = Join(sourceFolder, name);
-        const std::string target = Join(targetFolder, name);
-        struct stat status {};
-        if (::lstat(source.c_str(), &status) != 0)
-            return LastError();
-        Target existing;
-        if (const int error = ProbeTarget(target, existing))
-            return error;
-        if (const int error = merge(source, target, status, existing))
-            return error;
-    }
-    return 0;
+    return ForEachEntry(
+        sourceFolder, targetFolder,
+        [&merge](const std::string& source, const std::string& target, const struct stat& status) {
+            Target existing;
+            if (const int error = ProbeTarget(target, existing))
+                return error;
+            return merge(source, target, status, existing);
+        });
 }
 
 int CopyIntoFolder(const std::string& sourceFolder, const std::string& targetFolder) {
