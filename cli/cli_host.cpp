@@ -1,9 +1,13 @@
 #include "cli_host.h"
 
-#include "posix_file.h"
+#include "disk.h"
+#include "mod_global.h"
 #include "unified_diff.h"
+#include "wording.h"
 
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -16,23 +20,22 @@ void OnAbortSignal(int) {
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
-const std::string kStatusPrefix = "processing ";
-
 // The whole content of an ordinary file; false when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
-    const posix::FileDescriptor fd = posix::OpenRegularForReading(path);
-    if (!fd.valid())
+    Disk& disk = RealDisk();
+    FileDescriptor fd;
+    struct stat status {};
+    if (disk.OpenForReading(path, fd, status) != 0)
         return false;
     bytes.clear();
     char chunk[64 * 1024];
     for (;;) {
-        const ssize_t got =
-            posix::ReadAt(fd.get(), chunk, sizeof chunk, static_cast<off_t>(bytes.size()));
-        if (got < 0)
+        std::size_t got = 0;
+        if (disk.Read(fd.get(), chunk, sizeof chunk, static_cast<off_t>(bytes.size()), got) != 0)
             return false;
         if (got == 0)
             return true;
-        bytes.append(chunk, static_cast<std::size_t>(got));
+        bytes.append(chunk, got);
     }
 }
 
@@ -45,13 +48,16 @@ CliHost::~CliHost() {
     ClearProgress();
 }
 
-void CliHost::InstallAbortSignals() {
+void CliHost::InstallSignals() {
     struct sigaction action {};
     action.sa_handler = OnAbortSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaction(signal, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    // Past a file-size limit a write should fail and be reported, not end the process.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool CliHost::AbortSignalled() {
@@ -63,97 +69,85 @@ void CliHost::SetFolder(const std::string& folder, const std::string& prefix) {
     prefix_ = prefix;
 }
 
-void CliHost::setStatus(const std::string& text) {
-    static const std::string suffix = "...";
-    // Every text names the page right after "processing ".
-    const bool namesPage = text.compare(0, kStatusPrefix.size(), kStatusPrefix) == 0;
-    if (options_.detail == Detail::Verbose && namesPage)
-        PrintLine(kStatusPrefix + prefix_ + text.substr(kStatusPrefix.size()));
-    // The pass announces each page with "processing <page>..." before anything else.
-    if (namesPage && text.size() > kStatusPrefix.size() + suffix.size() &&
-        text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-        text.find(" (", kStatusPrefix.size()) == std::string::npos) {
-        ++pagesStarted_;
-        currentPage_ =
-            text.substr(kStatusPrefix.size(), text.size() - kStatusPrefix.size() - suffix.size());
-        DrawProgress(false);
-    }
-}
-
-void CliHost::addProcessed(const std::string& entry) {
-    if (runOver_ || options_.checking || options_.detail == Detail::Quiet)
-        return;
-    if (!entry.empty() && entry.front() == '>')
-        PrintLine(">" + prefix_ + entry.substr(1));
-    else
-        PrintLine(prefix_ + entry);
-}
-
 void CliHost::doEvents() {
-    if (abortSignalled)
+    if (abortSignalled || outputLost_)
         state_.AbortRequested = true;
 }
 
-void CliHost::showProblem(const std::string& message) {
+void CliHost::pageStage(const std::string& page, PageStage stage) {
+    if (options_.detail == Detail::Verbose)
+        PrintLine(StatusText(prefix_ + page, stage));
+    if (stage == PageStage::Started) {
+        ++pagesStarted_;
+        currentPage_ = prefix_ + page;
+        DrawProgress();
+    }
+}
+
+void CliHost::waitingForFolder() {
+    if (toldWaiting_)
+        return;
+    toldWaiting_ = true;
+    ClearProgress();
+    std::fprintf(stderr, "reririduruv-cli: %s\n", WaitingText(folder_).c_str());
+}
+
+void CliHost::showProblem(const Problem& problem) {
     ClearProgress();
     std::fflush(stdout);
-    const std::string text = NamedInFull(message);
-    std::fputs(text.c_str(), stderr);
-    std::fputc('\n', stderr);
+    Problem named = problem;
+    if (!problem.page.empty())
+        named.page = prefix_ + problem.page;
+    std::string text = ProblemMessage(named);
+    if (problem.kind == ProblemKind::TempNotDeleted && !prefix_.empty())
+        text += " " + prefix_ + modGlobal::kTempFileName;
+    std::fprintf(stderr, "%s\n", text.c_str());
 }
 
-void CliHost::runEnded() {
-    ClearProgress();
-    runOver_ = true;
-}
-
-void CliHost::pageFinished(const std::string& pageName, const PageOutcome& outcome) {
+void CliHost::pageFinished(const std::string& page, const PageOutcome& outcome) {
+    if (!options_.checking && options_.detail != Detail::Quiet)
+        PrintLine(ProcessedEntry(prefix_ + page, outcome));
     if (options_.diff && outcome.wouldChange)
-        PrintDiff(pageName);
+        PrintDiff(page);
 }
 
 void CliHost::PrintLine(const std::string& line) {
-    std::fputs(line.c_str(), stdout);
-    std::fputc('\n', stdout);
+    const std::string text = line + "\n";
+    Write(text.data(), text.size());
 }
 
-void CliHost::PrintDiff(const std::string& pageName) {
+void CliHost::Write(const char* data, std::size_t size) {
+    if (outputLost_)
+        return;
+    if (std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0)
+        return;
+    outputLost_ = true;
+    state_.AbortRequested = true;
+    ClearProgress();
+    std::fprintf(stderr, "reririduruv-cli: could not write the list: %s\n", std::strerror(errno));
+}
+
+void CliHost::PrintDiff(const std::string& page) {
     std::string before;
-    if (!ReadWholeFile(folder_ + pageName, before)) {
-        const std::string message = "Could not read file " + pageName;
-        ReportProblem(*this, message, " -" + message);
+    if (!ReadWholeFile(folder_ + page, before)) {
+        ReportProblem(*this, Problem{ProblemKind::ReadFailed, page, {}});
         ++diffProblems_;
         return;
     }
-    const std::string path = prefix_ + pageName;
+    const std::string path = prefix_ + page;
     const std::string diff = UnifiedDiff(before, refreshed_, "a/" + path, "b/" + path);
-    std::fwrite(diff.data(), 1, diff.size(), stdout);
+    Write(diff.data(), diff.size());
 }
 
-std::string CliHost::NamedInFull(const std::string& message) const {
-    if (prefix_.empty())
-        return message;
-    static const std::string kTempFileMessage = "Could not delete temporary file";
-    if (message == kTempFileMessage)
-        return message + " " + prefix_ + kTempFileName;
-    // The texts that end with the page's bare name.
-    for (const char* start : {"Could not read file ", "Could not create replaced file ",
-                              "Could not backup file ", "Unmatched tags found in "}) {
-        if (message == start + currentPage_)
-            return start + prefix_ + currentPage_;
-    }
-    return message;
-}
-
-void CliHost::DrawProgress(bool force) {
+void CliHost::DrawProgress() {
     if (!terminal_ || options_.detail == Detail::Quiet)
         return;
     const auto now = std::chrono::steady_clock::now();
-    if (!force && now - lastDrawn_ < kProgressInterval)
+    if (now - lastDrawn_ < kProgressInterval)
         return;
     lastDrawn_ = now;
-    std::fprintf(stderr, "\r\033[K%d/%d %s%s", pagesStarted_ - 1, options_.pageCount,
-                 prefix_.c_str(), currentPage_.c_str());
+    std::fprintf(stderr, "\r\033[K%zu/%zu %s", pagesStarted_ - 1, options_.pageCount,
+                 currentPage_.c_str());
     std::fflush(stderr);
     progressShown_ = true;
 }

@@ -1,14 +1,13 @@
 #pragma once
 
 // The command line's stand-in for the main window: the processed-files list goes to
-// stdout, problem reports to stderr, Ctrl+C and SIGTERM press Abort, and a terminal gets
-// a progress line. One host serves the batches of every folder of a run, and names each
-// page by its path relative to the site's folder.
+// stdout, problem reports to stderr, the abort signals press Abort, and a terminal gets a
+// progress line. One host serves the batches of every folder of a run and names each page
+// by its path relative to the site's folder.
 
-#include "batch_run.h"
+#include "run_host.h"
 
 #include <chrono>
-#include <csignal>
 #include <string>
 
 class CliHost : public BatchHost {
@@ -25,15 +24,16 @@ class CliHost : public BatchHost {
         bool checking = false; // --check: the processed-files list is not printed
         bool diff = false;     // --diff: a unified diff for every page that would change
         Detail detail = Detail::Normal;
-        int pageCount = 0; // for the progress line
+        std::size_t pageCount = 0; // for the progress line
     };
 
     explicit CliHost(const Options& options);
     ~CliHost() override;
 
-    // Makes SIGINT and SIGTERM request an abort instead of ending the process.
-    static void InstallAbortSignals();
-    // True once SIGINT or SIGTERM came.
+    // SIGINT, SIGTERM, SIGHUP and SIGQUIT request an abort instead of ending the process;
+    // a closed pipe is seen as a failed write, not a signal.
+    static void InstallSignals();
+    // True once an abort signal came.
     static bool AbortSignalled();
 
     // The folder of the next batch (ending with "/") and its path relative to the site's
@@ -44,42 +44,46 @@ class CliHost : public BatchHost {
     // Problems met while printing diffs (a page that could not be read again).
     int diffProblems() const { return diffProblems_; }
 
+    // Prints one line of the list on stdout. A line that cannot be written stops the run
+    // as an abort does.
+    void PrintLine(const std::string& line);
+    // The output could not be written; the error is on stderr already.
+    bool outputLost() const { return outputLost_; }
+
     std::string pathDisplay() const override { return folder_; }
-    void setStatus(const std::string& text) override;
-    void addProcessed(const std::string& entry) override;
-    void clearProcessed() override {}
     bool backupOriginals() const override { return options_.backup; }
     bool errorMessagesOff() const override { return options_.logToFile; }
-    void doEvents() override;
-    void showProblem(const std::string& message) override;
     RunState& runState() override { return state_; }
+    void doEvents() override;
+    void pageStage(const std::string& page, PageStage stage) override;
+    void waitingForFolder() override;
+    void showProblem(const Problem& problem) override;
+    void pageFinished(const std::string& page, const PageOutcome& outcome) override;
 
-    void runStarted() override { runOver_ = false; }
+    void clearProcessed() override {}
+    void runStarted() override {}
+    void clearStatus() override {}
     void UpdateRecentFolders() override {}
-    void runEnded() override;
-    void showClosingMessage(bool) override {}
-    void pageFinished(const std::string& pageName, const PageOutcome& outcome) override;
+    void runEnded() override { ClearProgress(); }
+    void runClosed(bool) override {}
 
   private:
-    void DrawProgress(bool force);
+    void DrawProgress();
     void ClearProgress();
-    void PrintLine(const std::string& line);
-    void PrintDiff(const std::string& pageName);
-    // A problem text that names the current page by its bare name, naming it in full.
-    std::string NamedInFull(const std::string& message) const;
+    void PrintDiff(const std::string& page);
+    void Write(const char* data, std::size_t size);
 
     Options options_;
     RunState state_;
     std::string folder_;
     std::string prefix_;
-    // The batch has ended: what it adds now are its own closing lines, which the caller
-    // prints once for all folders.
-    bool runOver_ = false;
     std::string refreshed_;
     int diffProblems_ = 0;
+    bool outputLost_ = false;
+    bool toldWaiting_ = false;
     bool progressShown_ = false;
     bool terminal_ = false;
-    int pagesStarted_ = 0;
+    std::size_t pagesStarted_ = 0;
     std::string currentPage_;
     std::chrono::steady_clock::time_point lastDrawn_{};
 };

@@ -12,15 +12,11 @@ struct SiteFolder {
     bool readable = true;
 };
 
-// The sub-folders of folder in the file list's order: hidden folders (name starting with
-// ".") and symbolic links to folders are left out, so a walk can never loop. False when
-// the folder cannot be read.
-bool ListSubFolders(const std::string& folder, std::vector<std::string>& names);
-
 // The site's folder with the pages that match patterns, then, with recursive, every
-// folder below it, each folder's own pages before its sub-folders. Folders below the
-// site's folder that hold no page are left out; one that cannot be read is kept with
-// readable false, so the run can report it where it comes. False when the site's folder
-// itself cannot be read.
-bool ListSite(const std::string& folder, const std::string& patterns, bool recursive,
-              std::vector<SiteFolder>& folders);
+// folder below it, each folder's own pages before its sub-folders. Hidden folders and
+// symbolic links to folders are left out, so a walk can never loop. Folders below the
+// site's folder that hold no page are left out; one that cannot be read to its end is kept
+// with readable false, so the run can report it where it comes. 0, or the errno value of
+// a site's folder that cannot be read.
+int ListSite(const std::string& folder, const std::string& patterns, bool recursive,
+             std::vector<SiteFolder>& folders);

@@ -1,20 +1,32 @@
 #include "batch_run.h"
 
 #include "mod_global.h"
-#include "posix_file.h"
+#include "new_file.h"
+#include "wording.h"
 
-#include <cstdio>
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
 
-std::string LogHeaderLine(const std::string& folder, const std::tm& when) {
-    const int hour12 = when.tm_hour % 12 == 0 ? 12 : when.tm_hour % 12;
-    char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%d/%d/%02d %02d:%02d %s", when.tm_mon + 1, when.tm_mday,
-                  when.tm_year % 100, hour12, when.tm_min, when.tm_hour < 12 ? "AM" : "PM");
-    return "Processing path: " + folder + " - " + stamp;
+namespace {
+
+// Each replaced page's content reached the disk before its rename; this makes the renames
+// themselves durable, once for the whole run. 0, or the errno value of a failed flush; a
+// file system that cannot flush a folder has nothing to flush.
+int SyncFolder(Disk& disk, const std::string& folder) {
+    FileDescriptor fd;
+    if (disk.Open(folder, O_RDONLY | O_DIRECTORY, 0, fd) != 0)
+        return 0;
+    const int error = disk.Sync(fd.get());
+    return error == EINVAL || error == ENOTSUP ? 0 : error;
 }
+
+} // namespace
 
 BatchSummary RunBatch(BatchHost& host, const std::vector<BatchEntry>& entries,
                       const PassOptions& options) {
+    Disk& disk = options.disk != nullptr ? *options.disk : RealDisk();
+    const std::string folder = host.pathDisplay();
     BatchSummary summary;
     RunState& state = host.runState();
     state.AbortRequested = false;
@@ -30,44 +42,51 @@ BatchSummary RunBatch(BatchHost& host, const std::vector<BatchEntry>& entries,
         // A header that cannot be written loses no report: the problems themselves fall
         // back to message boxes.
         modGlobal::AppendLogLine(" ");
-        modGlobal::AppendLogLine(LogHeaderLine(host.pathDisplay(), local));
+        modGlobal::AppendLogLine(LogHeaderLine(folder, local));
+    }
+    if (!options.checkOnly) {
+        FolderLock lock;
+        if (lock.Take(host, folder, disk))
+            RemoveLeftovers(disk, folder);
     }
 
     bool pageWritten = false;
     for (const BatchEntry& entry : entries) {
-        if (entry.selected) {
+        if (entry.selected && !state.AbortRequested) {
             const PageOutcome outcome = ProcessFile(host, entry.name, options);
-            summary.problems += outcome.problems;
+            summary.problems += (outcome.problem ? 1 : 0) + (outcome.tempNotDeleted ? 1 : 0);
             if (outcome.wouldChange)
                 summary.wouldChange.push_back(entry.name);
             pageWritten =
                 pageWritten || (outcome.result == PageResult::Replaced && !outcome.upToDate);
-            host.pageFinished(entry.name, outcome);
             // The pass's files are closed as it returns, also when it stopped early.
-            host.setStatus("");
+            host.clearStatus();
         }
         host.doEvents();
         if (state.AbortRequested)
             break;
     }
 
-    // Each replaced page's content reached the disk before its rename; this makes the
-    // renames themselves durable, once for the whole run. A run of only changed pages that
-    // changed none leaves the folder alone altogether.
-    if (!options.checkOnly && (!options.onlyChanged || pageWritten))
-        posix::SyncFolder(host.pathDisplay());
+    // A run of only changed pages that changed none leaves the folder alone altogether.
+    if (!options.checkOnly && (!options.onlyChanged || pageWritten)) {
+        if (SyncFolder(disk, folder) != 0) {
+            ReportProblem(host, Problem{ProblemKind::FolderNotFlushed, {}, folder});
+            ++summary.problems;
+        }
+    }
     host.UpdateRecentFolders();
     host.runEnded();
     // A temporary file under another run's lock is that run's own, and it removes it.
-    posix::FolderLock lock;
-    if (!options.checkOnly && lock.TryLock(host.pathDisplay()) &&
-        !DeleteTempFile(host, host.pathDisplay() + kTempFileName))
-        ++summary.problems;
+    if (!options.checkOnly) {
+        bool folderFree = false;
+        {
+            FolderLock lock;
+            folderFree = lock.TryTake(folder, disk);
+        }
+        if (folderFree && !DeleteTempFile(host, folder + modGlobal::kTempFileName, disk))
+            ++summary.problems;
+    }
     summary.aborted = state.AbortRequested;
-    if (summary.aborted)
-        host.addProcessed(">>processing aborted!");
-    host.showClosingMessage(summary.aborted);
-    host.addProcessed(">" + std::to_string(state.ProcessedCount) + " file(s) processed. ");
-    host.addProcessed(">" + std::to_string(state.SkippedCount) + " file(s) skipped.");
+    host.runClosed(summary.aborted);
     return summary;
 }

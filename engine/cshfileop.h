@@ -1,18 +1,15 @@
 #pragma once
 
 // CSHFileOp: fill a source and a destination list, set a few options, then move, copy,
-// delete or rename in one call, with the shell's semantics. The options and lists are
-// turned into the shell's operation record (flags and double-NUL name buffers), which the
-// operation hands to ShellFileOperation.
+// delete or rename in one call. Names are taken literally ("*" and "?" are ordinary
+// characters of a file name here); a copy onto an existing file replaces it atomically.
 
-#include <array>
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-// Operation codes and option flags of the shell's file-operation record.
+// Operation codes and the option flags that decide what an operation does.
 inline constexpr std::uint32_t FO_MOVE = 1;
 inline constexpr std::uint32_t FO_COPY = 2;
 inline constexpr std::uint32_t FO_DELETE = 3;
@@ -27,41 +24,11 @@ inline constexpr std::uint16_t FOF_FILESONLY = 0x0080;
 inline constexpr std::uint16_t FOF_SIMPLEPROGRESS = 0x0100;
 inline constexpr std::uint16_t FOF_NOCONFIRMMKDIR = 0x0200;
 
-// The error an operation raises when its source list is empty.
-class CSHFileOpError : public std::runtime_error {
-  public:
-    static constexpr std::int32_t kNoSourceFiles = static_cast<std::int32_t>(0x800403E8);
-    CSHFileOpError(std::int32_t number, const std::string& description)
-        : std::runtime_error(description), number_(number) {}
-    std::int32_t number() const { return number_; }
-
-  private:
-    std::int32_t number_;
-};
-
-// The shell's SHFILEOPSTRUCTA with its buffers held by value, so it can be inspected as
-// data; Pack() lays it out as the 30-byte packed 32-bit record.
-struct SHFileOpStruct {
-    std::uint32_t hwnd = 0;
-    std::uint32_t wFunc = 0;
-    std::string pFrom; // names, each followed by NUL, then one more NUL
-    std::string pTo;
-    std::uint16_t fFlags = 0;
-    std::uint32_t fAnyOperationsAborted = 0;
-    std::uint32_t hNameMappings = 0;
-    std::string lpszProgressTitle; // title followed by NUL
-
-    // The packed record, with the given 32-bit addresses standing for the three buffers.
-    std::array<std::uint8_t, 30> Pack(std::uint32_t fromAddress, std::uint32_t toAddress,
-                                      std::uint32_t titleAddress) const;
-};
-
-// Carries out the record on this system; 0 on success, non-zero on failure. Sets
-// fAnyOperationsAborted when part of the work was refused instead of done.
-int ShellFileOperation(SHFileOpStruct& record);
-
 class CSHFileOp {
   public:
+    // The error of an operation called with an empty source list.
+    static constexpr std::int32_t kNoSourceFiles = static_cast<std::int32_t>(0x800403E8);
+
     CSHFileOp(); // Class_Initialize
 
     void SetAllowUndo(bool bAllowUndo) { allowUndo_ = bAllowUndo; }
@@ -83,8 +50,9 @@ class CSHFileOp {
     void SetSilentMode(bool bSilentMode) { silentMode_ = bSilentMode; }
     bool SilentMode() const { return silentMode_; }
 
-    // True when the whole operation succeeded and nothing of it was refused. Throws
-    // CSHFileOpError when the source list is empty.
+    // True when the whole operation succeeded; the first failure ends it. With an empty
+    // source list nothing is done: false, with ErrorNumber() kNoSourceFiles and
+    // ErrorDescription() "No source files specified file operation".
     bool MoveFiles() { return PerformFileOperation(FO_MOVE); }
     bool CopyFiles() { return PerformFileOperation(FO_COPY); }
     bool DeleteFiles() { return PerformFileOperation(FO_DELETE); }
@@ -95,11 +63,18 @@ class CSHFileOp {
     void ClearDestFiles() { destFiles_.reset(); }
     void AddDestFile(const std::string& sFilename);
 
-    // The record an operation with this code would hand to the shell.
-    SHFileOpStruct BuildRecord(std::uint32_t operation) const;
+    // The error of the last operation: 0 and empty after a success; an errno value and
+    // its text after a failure of the system's.
+    std::int32_t ErrorNumber() const { return errorNumber_; }
+    const std::string& ErrorDescription() const { return errorDescription_; }
+
+    // The flags an operation runs with, built from the options and the lists.
+    std::uint16_t Flags() const;
 
   private:
     bool PerformFileOperation(std::uint32_t operation);
+    int Transfer(const std::string& source, const std::string& destination, std::uint32_t operation);
+    int Delete(const std::string& source);
 
     bool allowUndo_;
     bool confirmMakeDir_;
@@ -111,4 +86,11 @@ class CSHFileOp {
     bool silentMode_;
     std::optional<std::vector<std::string>> sourceFiles_;
     std::optional<std::vector<std::string>> destFiles_;
+    std::int32_t errorNumber_ = 0;
+    std::string errorDescription_;
 };
+
+// The number-th name that items colliding on name get: name itself, then "page (2).html",
+// "page (3).html"... The extension of a folder, and the leading dot of a hidden name,
+// stay part of the stem.
+std::string NumberedName(const std::string& name, int number, bool folder);

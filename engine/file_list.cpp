@@ -1,24 +1,15 @@
 #include "file_list.h"
 
-#include "tag_pass.h"
+#include "disk.h"
+#include "mod_global.h"
 
 #include <algorithm>
 #include <dirent.h>
 #include <fnmatch.h>
-#include <memory>
 #include <strings.h>
 #include <sys/stat.h>
 
-namespace {
-
-std::string AsciiLowered(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + ('a' - 'A'));
-    return text;
-}
-
-} // namespace
+using modGlobal::AsciiLowered;
 
 bool MatchesPatterns(const std::string& name, const std::string& patterns) {
     const std::string lowerName = AsciiLowered(name);
@@ -45,27 +36,46 @@ void SortFileNames(std::vector<std::string>& names) {
     });
 }
 
-bool ListFiles(const std::string& folder, const std::string& patterns,
-               std::vector<std::string>& names) {
+namespace {
+
+// The visible entries of folder whose type (links followed, where asked) is wanted.
+int ListEntries(const std::string& folder, mode_t wanted, bool followLinks,
+                std::vector<std::string>& names) {
     names.clear();
-    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
-    if (!dir)
-        return false;
-    const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + '/';
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string name = entry->d_name;
-        if (name.empty() || name.front() == '.' || ::strcasecmp(name.c_str(), kTempFileName) == 0)
+    std::vector<FolderEntry> entries;
+    if (const int error = RealDisk().List(folder, entries))
+        return error;
+    const std::string prefix = modGlobal::AddBackslash(folder);
+    for (const FolderEntry& entry : entries) {
+        if (entry.name.front() == '.')
             continue;
-        if (entry->d_type != DT_REG) {
+        mode_t type = DTTOIF(entry.type);
+        if (entry.type == DT_UNKNOWN || (entry.type == DT_LNK && followLinks)) {
             struct stat st {};
-            if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
+            if (RealDisk().Status(prefix + entry.name, st, followLinks) != 0)
                 continue;
-            if (::stat((prefix + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-                continue;
+            type = st.st_mode & S_IFMT;
         }
-        if (MatchesPatterns(name, patterns))
-            names.push_back(name);
+        if (type == wanted)
+            names.push_back(entry.name);
     }
     SortFileNames(names);
-    return true;
+    return 0;
+}
+
+} // namespace
+
+int ListFiles(const std::string& folder, const std::string& patterns,
+              std::vector<std::string>& names) {
+    if (const int error = ListEntries(folder, S_IFREG, true, names))
+        return error;
+    std::erase_if(names, [&](const std::string& name) {
+        return ::strcasecmp(name.c_str(), modGlobal::kTempFileName) == 0 ||
+               !MatchesPatterns(name, patterns);
+    });
+    return 0;
+}
+
+int ListSubFolders(const std::string& folder, bool followLinks, std::vector<std::string>& names) {
+    return ListEntries(folder, S_IFDIR, followLinks, names);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-// The file list: which files of a folder are offered for processing, and in which order.
+// Which files and sub-folders of a folder are offered, and in which order. Every listing
+// of a folder goes through here.
 
 #include <string>
 #include <vector>
@@ -16,7 +17,11 @@ bool MatchesPatterns(const std::string& name, const std::string& patterns);
 void SortFileNames(std::vector<std::string>& names);
 
 // The ordinary files of folder (links to ordinary files count) whose names match, sorted.
-// Hidden files and the temporary file are never listed. False when the folder cannot be
-// read.
-bool ListFiles(const std::string& folder, const std::string& patterns,
-               std::vector<std::string>& names);
+// Hidden files and the temporary file are never listed. 0, or the errno value of a folder
+// that could not be read to its end.
+int ListFiles(const std::string& folder, const std::string& patterns,
+              std::vector<std::string>& names);
+
+// The sub-folders of folder, hidden ones left out, sorted; links to folders count only
+// with followLinks. 0, or the errno value of a folder that could not be read to its end.
+int ListSubFolders(const std::string& folder, bool followLinks, std::vector<std::string>& names);

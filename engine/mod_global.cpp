@@ -18,20 +18,14 @@ std::string AddBackslash(const std::string& path) {
     return path + '/';
 }
 
-// A NUL would end the name early on its way to the system, which would then answer for
-// another name; no file or folder has one in its name.
-static bool Nameable(const std::string& name) {
-    return !name.empty() && name.find('\0') == std::string::npos;
-}
-
-bool CheckFileExists(const std::string& name) {
+bool CheckFileExists(const std::string& name, Disk& disk) {
     struct stat st {};
-    return Nameable(name) && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return disk.Status(name, st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool CheckFolderExists(const std::string& name) {
     struct stat st {};
-    return Nameable(name) && ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return RealDisk().Status(name, st) == 0 && S_ISDIR(st.st_mode);
 }
 
 void SetLogFolder(const std::string& folder) {
@@ -40,10 +34,6 @@ void SetLogFolder(const std::string& folder) {
 
 void SetLogFile(const std::string& file) {
     logFile = file;
-}
-
-std::string LogFileName() {
-    return logFile;
 }
 
 bool AppendLogLine(const std::string& line) {
@@ -71,6 +61,18 @@ bool AppendLogLine(const std::string& line) {
     }
     const bool closed = ::close(fd) == 0;
     return complete && closed;
+}
+
+std::string AsciiLowered(std::string text) {
+    for (char& c : text)
+        c = AsciiLower(c);
+    return text;
+}
+
+void AppendHex(std::string& text, unsigned char byte) {
+    static const char digits[] = "0123456789ABCDEF";
+    text += digits[byte >> 4];
+    text += digits[byte & 0x0F];
 }
 
 } // namespace modGlobal

@@ -1,16 +1,22 @@
 #pragma once
 
-// Small shared routines: path completion, existence tests and the error log.
+// Small shared routines: path completion, existence tests, the error log, and the few
+// names and byte helpers every layer shares.
+
+#include "disk.h"
 
 #include <string>
 
 namespace modGlobal {
 
+// The temporary file of a folder's run, beside the pages.
+inline constexpr char kTempFileName[] = "reririDuruv.tmp";
+
 // The path with the platform's separator appended when it does not already end with one.
 std::string AddBackslash(const std::string& path);
 
 // True when an ordinary file (or a link to one) of that name exists; a folder gives false.
-bool CheckFileExists(const std::string& name);
+bool CheckFileExists(const std::string& name, Disk& disk = RealDisk());
 
 // True when a folder (or a link to one) of that name exists.
 bool CheckFolderExists(const std::string& name);
@@ -24,6 +30,14 @@ bool AppendLogLine(const std::string& line);
 // choosing. Until one of them is called the log goes to "error.log" in the working folder.
 void SetLogFolder(const std::string& folder);
 void SetLogFile(const std::string& file);
-std::string LogFileName();
+
+// Letter case of ASCII letters only; every other byte stays as it is.
+inline char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+std::string AsciiLowered(std::string text);
+
+// Two upper-case hexadecimal digits of a byte, appended to text.
+void AppendHex(std::string& text, unsigned char byte);
 
 } // namespace modGlobal

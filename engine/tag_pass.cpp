@@ -1,29 +1,24 @@
 #include "tag_pass.h"
 
-#include "cshfileop.h"
 #include "mod_global.h"
-#include "posix_file.h"
+#include "new_file.h"
 #include "text_stream.h"
+#include "wording.h"
 
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
 #include <optional>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-bool SameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
 
 // Comparing: the refreshed bytes are compared with the page's and, when the caller wants
 // them, also kept.
 class CheckSink : public text::OutputSink {
   public:
-    CheckSink(int pageFd, bool readAhead, std::string* keep)
-        : compare_(pageFd, readAhead), keep_(keep) {}
+    CheckSink(Disk& disk, int pageFd, bool readAhead, std::string* keep)
+        : compare_(disk, pageFd, readAhead), keep_(keep) {}
     bool Write(const char* data, std::size_t size) override {
         if (keep_ != nullptr)
             keep_->append(data, size);
@@ -37,72 +32,58 @@ class CheckSink : public text::OutputSink {
     std::string* keep_;
 };
 
-// Where the refreshed page goes: the temporary file, or (comparing) a comparison with the
-// page itself.
-class PassOutput {
-  public:
-    explicit PassOutput(int tempFd) { file_.emplace(tempFd); }
-    PassOutput(int pageFd, bool readAhead, std::string* keep) {
-        check_.emplace(pageFd, readAhead, keep);
-    }
-    text::OutputSink& sink() { return file_ ? static_cast<text::OutputSink&>(*file_) : *check_; }
-    bool Flush() { return !file_ || file_->Flush(); }
-    bool Differs() { return check_ && check_->Differs(); }
+// Removes the temporary file if a file or a link stands under its name and, when ours is
+// given, only if it is that file. False when it could not be removed.
+bool RemoveTempFile(Disk& disk, const std::string& tempPath, const struct stat* ours) {
+    struct stat found {};
+    if (disk.Status(tempPath, found, false) != 0)
+        return true;
+    if ((!S_ISREG(found.st_mode) && !S_ISLNK(found.st_mode)) ||
+        (ours != nullptr && !SameFile(found, *ours)))
+        return true;
+    const int error = disk.Unlink(tempPath);
+    return error == 0 || error == ENOENT;
+}
 
-  private:
-    std::optional<text::FileSink> file_;
-    std::optional<CheckSink> check_;
-};
-
-// The work of one page; each failure reports itself and returns the outcome.
+// The work of one page. Each failure notes its problem in the outcome and returns false;
+// ProcessFile reports it once the pass, and with it the folder's lock, is gone.
 class Pass {
   public:
-    Pass(PassHost& host, const std::string& pageName, const PassOptions& options)
-        : host_(host), state_(host.runState()), pageName_(pageName), options_(options),
-          folder_(host.pathDisplay()), pagePath_(folder_ + pageName),
-          tempPath_(folder_ + kTempFileName) {}
+    Pass(PassHost& host, Disk& disk, const std::string& pageName, const PassOptions& options)
+        : host_(host), disk_(disk), state_(host.runState()), pageName_(pageName),
+          options_(options), folder_(host.pathDisplay()), pagePath_(folder_ + pageName),
+          tempPath_(folder_ + modGlobal::kTempFileName) {}
 
     PageOutcome Run();
 
   private:
-    // Counts the page, removes the temporary file and adds the page's entry.
-    PageOutcome Finish();
-    // Forgets the comparison of an only-changed run, so the page is read anew and written.
-    void StartOver();
-    bool OpenFiles();
-    // Copies the page into the output; false when it stopped (abort or failure).
+    // Reads the page through the tag pass into the temporary file or, comparing, into a
+    // comparison with the page itself. False when it stopped (abort or problem).
+    bool Read(bool comparing);
+    bool OpenTempFile();
+    // Something under the temporary file's name that a real run would refuse to replace.
+    bool TempFileRefused();
     bool CopyPage(text::PageScanner& scanner);
     bool RefreshBlock(text::PageScanner& scanner, const text::Line& line);
-    bool PutInPlace();
+    // The page's name still leads to the file that was opened, unchanged since.
+    bool StillThePage();
+    bool Backup();
+    bool Replace();
+    PageOutcome Finish();
 
-    bool Fail(const std::string& message, const std::string& logLine, const std::string& reason);
-    bool FailReading() {
-        const std::string message = "Could not read file " + pageName_;
-        return Fail(message, " -" + message, "read error");
-    }
-    bool FailCreating() {
-        const std::string message = "Could not create replaced file " + pageName_;
-        return Fail(message, " -" + message, "create error");
-    }
-    bool FailMissing(const std::string& includePath) {
-        const std::string message = "Could not locate replacement file " + includePath;
-        return Fail(message, " -" + message + " in " + pageName_, "missing repl. file");
-    }
-    bool FailUnmatched() {
-        const std::string message = "Unmatched tags found in " + pageName_;
-        return Fail(message, " -" + message, "unmatched tags");
-    }
+    bool Fail(ProblemKind kind, const std::string& path = {});
     // A failed write is the temporary file's fault; a failed read is the page's, or the
     // include file's when the page was read well.
     bool FailCopying(const text::PageScanner& scanner, const std::string& includePath = {}) {
-        if (output_->sink().Failed())
-            return comparing_ ? FailReading() : FailCreating();
+        if (out_->Failed())
+            return Fail(comparing_ ? ProblemKind::ReadFailed : ProblemKind::CreateFailed);
         if (scanner.Failed() || includePath.empty())
-            return FailReading();
-        return FailMissing(includePath);
+            return Fail(ProblemKind::ReadFailed);
+        return Fail(ProblemKind::MissingInclude, includePath);
     }
 
     PassHost& host_;
+    Disk& disk_;
     RunState& state_;
     const std::string pageName_;
     const PassOptions options_;
@@ -110,71 +91,88 @@ class Pass {
     const std::string pagePath_;
     const std::string tempPath_;
 
-    // Comparing the refreshed page with the page instead of writing it: checking, or the
-    // first look of an only-changed run.
     bool comparing_ = false;
-    posix::FileDescriptor page_;
-    posix::FileDescriptor temp_;
-    struct stat tempStat_ {};
-    // An only-changed comparison found a temporary file left in the folder (tempStat_).
+    FileDescriptor page_;
+    struct stat opened_ {};
+    FileDescriptor temp_;
+    // The temporary file: ours while writing; while comparing, the one found in the folder.
     bool tempFound_ = false;
-    std::optional<PassOutput> output_;
+    struct stat tempStat_ {};
+    std::optional<text::FileSink> file_;
+    std::optional<CheckSink> check_;
+    text::OutputSink* out_ = nullptr;
     std::string lineEnd_;
     int blocks_ = 0;
     PageOutcome outcome_;
 };
 
-bool Pass::Fail(const std::string& message, const std::string& logLine, const std::string& reason) {
-    ReportProblem(host_, message, logLine);
-    host_.addProcessed(">" + pageName_ + "," + reason);
-    ++state_.SkippedCount;
+bool Pass::Fail(ProblemKind kind, const std::string& path) {
     outcome_.result = PageResult::Failed;
     outcome_.blocks = blocks_;
-    outcome_.problems = 1;
+    outcome_.problem = Problem{kind, pageName_, path};
+    ++state_.SkippedCount;
     return false;
 }
 
-bool Pass::OpenFiles() {
-    struct stat pageStat {};
-    page_ = posix::OpenRegularForReading(pagePath_, &pageStat);
-    if (!page_.valid())
-        return FailReading();
+bool Pass::Read(bool comparing) {
+    comparing_ = comparing;
+    blocks_ = 0;
+    lineEnd_.clear();
+    check_.reset();
+    file_.reset();
+    if (disk_.OpenForReading(pagePath_, page_, opened_) != 0)
+        return Fail(ProblemKind::ReadFailed);
     if (comparing_) {
-        // A page or include that is the temporary file is refused when writing; the
-        // comparison refuses them too, so an only-changed run judges a page as a refresh.
-        if (!options_.checkOnly) {
-            tempFound_ = ::lstat(tempPath_.c_str(), &tempStat_) == 0;
-            if (tempFound_ && SameFile(tempStat_, pageStat))
-                return FailCreating();
-        }
+        if (options_.checkOnly && !options_.onlyChanged && TempFileRefused())
+            return Fail(ProblemKind::CreateFailed);
+        tempFound_ = disk_.Status(tempPath_, tempStat_, false) == 0;
         // Checking keeps the reads it always made; an only-changed run, which compares
         // every page of a site, reads ahead.
-        if (options_.checkOnly)
-            output_.emplace(page_.get(), false, options_.refreshedBytes);
-        else
-            output_.emplace(page_.get(), true, nullptr);
-        return true;
+        check_.emplace(disk_, page_.get(), !options_.checkOnly,
+                       options_.checkOnly ? options_.refreshedBytes : nullptr);
+        out_ = &*check_;
+    } else {
+        if (!OpenTempFile())
+            return Fail(ProblemKind::CreateFailed);
+        file_.emplace(disk_, temp_.get());
+        out_ = &*file_;
     }
-    // The temporary file is made anew rather than emptied, so that a link under its name
-    // can never truncate another file; only a page that is itself the temporary file would
-    // be lost that way, and that one is refused.
-    struct stat existing {};
-    if (::lstat(tempPath_.c_str(), &existing) == 0) {
-        if (SameFile(existing, pageStat))
-            return FailCreating();
-        if (::unlink(tempPath_.c_str()) != 0 && errno != ENOENT)
-            return FailCreating();
-    }
-    temp_ = posix::FileDescriptor(
-        ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!temp_.valid() || ::fstat(temp_.get(), &tempStat_) != 0)
-        return FailCreating();
-    output_.emplace(temp_.get());
+    text::PageScanner scanner(disk_, page_.get());
+    if (!CopyPage(scanner))
+        return false;
+    if (!StillThePage())
+        return Fail(ProblemKind::PageChanged);
+    if (file_ && !file_->Flush())
+        return Fail(ProblemKind::CreateFailed);
     return true;
 }
 
+bool Pass::OpenTempFile() {
+    // The temporary file is made anew rather than emptied, so that a link under its name
+    // can never truncate another file; only a page that is itself the temporary file would
+    // be lost that way, and that one is refused. What is neither a file nor a link stays.
+    struct stat existing {};
+    if (disk_.Status(tempPath_, existing, false) == 0) {
+        if (SameFile(existing, opened_) || (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)))
+            return false;
+        const int error = disk_.Unlink(tempPath_);
+        if (error != 0 && error != ENOENT)
+            return false;
+    }
+    if (disk_.Open(tempPath_, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600, temp_) != 0)
+        return false;
+    tempFound_ = disk_.StatusOf(temp_.get(), tempStat_) == 0;
+    return tempFound_;
+}
+
+bool Pass::TempFileRefused() {
+    struct stat existing {};
+    return disk_.Status(tempPath_, existing, false) == 0 &&
+           (SameFile(existing, opened_) ||
+            (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)));
+}
+
 bool Pass::CopyPage(text::PageScanner& scanner) {
-    text::OutputSink& out = output_->sink();
     text::Line line;
     while (!scanner.AtEnd()) {
         host_.doEvents();
@@ -187,7 +185,7 @@ bool Pass::CopyPage(text::PageScanner& scanner) {
         if (lineEnd_.empty())
             lineEnd_ = line.lineEnd == text::LineEnd::LF ? "\n" : "\r\n";
         if (line.opening < 0) {
-            if (!scanner.CopyRange(line.start, line.end, out) || !out.Write(lineEnd_))
+            if (!scanner.CopyRange(line.start, line.end, *out_) || !out_->Write(lineEnd_))
                 return FailCopying(scanner);
             continue;
         }
@@ -195,16 +193,14 @@ bool Pass::CopyPage(text::PageScanner& scanner) {
             return false;
     }
     if (scanner.Failed())
-        return FailReading();
-    if (!output_->Flush() || (temp_.valid() && !temp_.close()))
-        return FailCreating();
+        return Fail(ProblemKind::ReadFailed);
     return true;
 }
 
 bool Pass::RefreshBlock(text::PageScanner& scanner, const text::Line& line) {
     ++blocks_;
     if (line.tagEnd < 0)
-        return FailUnmatched();
+        return Fail(ProblemKind::UnmatchedTags);
 
     const std::int64_t nameStart =
         line.opening + static_cast<std::int64_t>(text::kOpeningKeywordLength);
@@ -213,100 +209,124 @@ bool Pass::RefreshBlock(text::PageScanner& scanner, const text::Line& line) {
     if (!scanner.ReadRange(nameStart,
                            static_cast<std::size_t>(std::min<std::int64_t>(nameLength, PATH_MAX)),
                            includeName))
-        return FailReading();
+        return Fail(ProblemKind::ReadFailed);
     const std::string includePath = ResolveIncludePath(folder_, includeName);
 
-    if (nameLength > PATH_MAX || !modGlobal::CheckFileExists(includePath))
-        return FailMissing(includePath);
+    FileDescriptor includeFd;
     struct stat includeStat {};
-    const posix::FileDescriptor includeFd = posix::OpenRegularForReading(includePath, &includeStat);
-    if (!includeFd.valid())
-        return FailMissing(includePath);
+    if (nameLength > PATH_MAX || !modGlobal::CheckFileExists(includePath, disk_) ||
+        disk_.OpenForReading(includePath, includeFd, includeStat) != 0)
+        return Fail(ProblemKind::MissingInclude, includePath);
     // Copying the temporary file into itself would never end.
-    if ((temp_.valid() || tempFound_) && SameFile(includeStat, tempStat_))
-        return FailMissing(includePath);
-    text::IncludeFile include(includeFd.get());
+    if (tempFound_ && SameFile(includeStat, tempStat_))
+        return Fail(ProblemKind::MissingInclude, includePath);
+    text::IncludeFile include(disk_, includeFd.get());
     bool nested = false;
     if (!include.ContainsClosingTag(nested))
-        return FailMissing(includePath);
-    if (nested) {
-        const std::string message = "Nested tags found in " + includePath;
-        return Fail(message, " -" + message + " in " + pageName_, "nested tags");
-    }
+        return Fail(ProblemKind::MissingInclude, includePath);
+    if (nested)
+        return Fail(ProblemKind::NestedTags, includePath);
 
     text::Line closingLine = line;
     while (closingLine.closing < 0) {
         if (!scanner.NextLine(closingLine))
-            return scanner.Failed() ? FailReading() : FailUnmatched();
+            return Fail(scanner.Failed() ? ProblemKind::ReadFailed : ProblemKind::UnmatchedTags);
     }
 
-    text::OutputSink& out = output_->sink();
-    if (!scanner.CopyRange(line.start, line.tagEnd + 1, out))
+    if (!scanner.CopyRange(line.start, line.tagEnd + 1, *out_))
         return FailCopying(scanner);
-    if (!include.CopyLines(out, lineEnd_))
+    if (!include.CopyLines(*out_, lineEnd_, nested))
         return FailCopying(scanner, includePath);
-    if (!scanner.CopyRange(closingLine.closing, closingLine.end, out) || !out.Write(lineEnd_))
+    // The bytes that go into the page are the bytes looked at: an include file that was
+    // given a closing tag since the check is refused all the same.
+    if (nested)
+        return Fail(ProblemKind::NestedTags, includePath);
+    if (!scanner.CopyRange(closingLine.closing, closingLine.end, *out_) || !out_->Write(lineEnd_))
         return FailCopying(scanner);
     return true;
 }
 
-bool Pass::PutInPlace() {
-    CSHFileOp fileOp;
-    if (host_.backupOriginals()) {
-        host_.setStatus("processing " + pageName_ + " (backing up)...");
-        fileOp.ClearSourceFiles();
-        fileOp.AddSourceFile(pagePath_);
-        fileOp.ClearDestFiles();
-        fileOp.AddDestFile(BackupPathOf(pagePath_));
-        if (!fileOp.CopyFiles()) {
-            const std::string message = "Could not backup file " + pageName_;
-            return Fail(message, " -" + message, "backup err");
-        }
-    }
-    host_.setStatus("processing " + pageName_ + " (saving new)...");
-    fileOp.ClearSourceFiles();
-    fileOp.AddSourceFile(tempPath_);
-    fileOp.ClearDestFiles();
-    fileOp.AddDestFile(pagePath_);
-    if (!fileOp.CopyFiles())
-        return FailCreating();
+bool Pass::StillThePage() {
+    struct stat now {};
+    struct stat byName {};
+    return disk_.StatusOf(page_.get(), now) == 0 && Unchanged(opened_, now) &&
+           disk_.Status(pagePath_, byName) == 0 && Unchanged(opened_, byName);
+}
+
+// The backup is a copy of the page as it was read, never written through a link that
+// stands under the backup's name.
+bool Pass::Backup() {
+    const std::string backupPath = BackupPathOf(pagePath_);
+    struct stat existing {};
+    if (disk_.Status(backupPath, existing, false) == 0 && !S_ISREG(existing.st_mode))
+        return false;
+    NewFile backup(disk_);
+    return backup.Create(FolderOf(backupPath)) == 0 &&
+           disk_.CopyAll(page_.get(), backup.fd()) == 0 &&
+           backup.TakeExtendedAttributesOf(page_.get()) == 0 &&
+           backup.TakeOwnerAndModeOf(opened_, true) == 0 && backup.Sync() == 0 &&
+           backup.Publish(backupPath) == 0;
+}
+
+// The new page is the temporary file's content taken from its descriptor, put in place
+// only while the page's name still leads to the page as it was read. A page that is a
+// symbolic link keeps the link; the file it leads to is replaced.
+bool Pass::Replace() {
+    const std::string target = ResolveLinkTarget(disk_, pagePath_);
+    NewFile page(disk_);
+    if (page.Create(FolderOf(target)) != 0 || disk_.CopyAll(temp_.get(), page.fd()) != 0 ||
+        page.TakeExtendedAttributesOf(page_.get()) != 0 ||
+        page.TakeOwnerAndModeOf(opened_, true) != 0 || page.Sync() != 0)
+        return Fail(ProblemKind::CreateFailed);
+    if (!StillThePage())
+        return Fail(ProblemKind::PageChanged);
+    if (page.Publish(target) != 0)
+        return Fail(ProblemKind::CreateFailed);
     return true;
 }
 
 PageOutcome Pass::Run() {
-    host_.setStatus("processing " + pageName_ + "...");
-    comparing_ = options_.checkOnly || options_.onlyChanged;
+    host_.pageStage(pageName_, PageStage::Started);
     if (options_.refreshedBytes != nullptr)
         options_.refreshedBytes->clear();
-    if (options_.onlyChanged && !options_.checkOnly) {
+    if (options_.checkOnly) {
+        if (!Read(true))
+            return outcome_;
+        outcome_.wouldChange = blocks_ > 0 && check_->Differs();
+        // An only-changed run makes its temporary file only for a page that differs.
+        if (options_.onlyChanged && outcome_.wouldChange && TempFileRefused()) {
+            Fail(ProblemKind::CreateFailed);
+            return outcome_;
+        }
+        return Finish();
+    }
+    if (options_.onlyChanged) {
         // A look without the folder's lock, which guards only the temporary file.
-        if (!OpenFiles())
+        if (!Read(true))
             return outcome_;
-        text::PageScanner scanner(page_.get());
-        if (!CopyPage(scanner))
-            return outcome_;
-        if (blocks_ == 0 || !output_->Differs()) {
+        if (blocks_ == 0 || !check_->Differs()) {
             outcome_.upToDate = blocks_ > 0;
             return Finish();
         }
-        StartOver();
     }
 
-    posix::FolderLock lock;
-    if (!comparing_ && !WaitForFolder(host_, folder_, lock)) {
+    FolderLock lock;
+    if (!lock.Take(host_, folder_, disk_)) {
         outcome_.result = PageResult::Aborted;
         return outcome_;
     }
-    if (!OpenFiles())
+    if (!Read(false))
         return outcome_;
-    text::PageScanner scanner(page_.get());
-    if (!CopyPage(scanner))
-        return outcome_;
-
     if (blocks_ > 0) {
-        if (comparing_)
-            outcome_.wouldChange = output_->Differs();
-        else if (!PutInPlace())
+        if (host_.backupOriginals()) {
+            host_.pageStage(pageName_, PageStage::BackingUp);
+            if (!Backup()) {
+                Fail(ProblemKind::BackupFailed);
+                return outcome_;
+            }
+        }
+        host_.pageStage(pageName_, PageStage::Saving);
+        if (!Replace())
             return outcome_;
     }
     return Finish();
@@ -321,27 +341,42 @@ PageOutcome Pass::Finish() {
         ++state_.SkippedCount;
         outcome_.result = PageResult::NoBlocks;
     }
-    // Only a page that was written had a temporary file.
-    if (!comparing_ && !DeleteTempFile(host_, tempPath_))
-        ++outcome_.problems;
-    host_.addProcessed(pageName_ + "," + std::to_string(blocks_));
-    host_.setStatus("");
+    if (temp_.valid()) {
+        temp_.close();
+        outcome_.tempNotDeleted = !RemoveTempFile(disk_, tempPath_, &tempStat_);
+    }
     return outcome_;
-}
-
-void Pass::StartOver() {
-    output_.reset();
-    page_ = posix::FileDescriptor();
-    tempFound_ = false;
-    lineEnd_.clear();
-    blocks_ = 0;
-    comparing_ = false;
 }
 
 } // namespace
 
-bool WaitForFolder(PassHost& host, const std::string& folder, posix::FolderLock& lock) {
-    while (!lock.TryLock(folder)) {
+PageOutcome ProcessFile(PassHost& host, const std::string& pageName, const PassOptions& options) {
+    Disk& disk = options.disk != nullptr ? *options.disk : RealDisk();
+    const PageOutcome outcome = Pass(host, disk, pageName, options).Run();
+    if (outcome.problem)
+        ReportProblem(host, *outcome.problem);
+    if (outcome.tempNotDeleted)
+        ReportProblem(host, Problem{ProblemKind::TempNotDeleted, {}, host.pathDisplay()});
+    if (outcome.result != PageResult::Aborted)
+        host.pageFinished(pageName, outcome);
+    return outcome;
+}
+
+bool DeleteTempFile(PassHost& host, const std::string& tempPath, Disk& disk) {
+    if (RemoveTempFile(disk, tempPath, nullptr))
+        return true;
+    ReportProblem(host, Problem{ProblemKind::TempNotDeleted, {}, FolderOf(tempPath) + "/"});
+    return false;
+}
+
+bool FolderLock::Take(PassHost& host, const std::string& folder, Disk& disk) {
+    if (disk.Open(folder, O_RDONLY | O_DIRECTORY, 0, fd_) != 0)
+        return true;
+    bool told = false;
+    while (disk.Lock(fd_.get()) == EWOULDBLOCK) {
+        if (!told)
+            host.waitingForFolder();
+        told = true;
         host.doEvents();
         if (host.runState().AbortRequested)
             return false;
@@ -350,26 +385,9 @@ bool WaitForFolder(PassHost& host, const std::string& folder, posix::FolderLock&
     return true;
 }
 
-PageOutcome ProcessFile(PassHost& host, const std::string& pageName, const PassOptions& options) {
-    return Pass(host, pageName, options).Run();
-}
-
-bool DeleteTempFile(PassHost& host, const std::string& tempPath) {
-    if (!modGlobal::CheckFileExists(tempPath))
-        return true;
-    CSHFileOp fileOp;
-    fileOp.AddSourceFile(tempPath);
-    fileOp.ClearDestFiles();
-    if (fileOp.DeleteFiles())
-        return true;
-    ReportProblem(host, "Could not delete temporary file", " -Could not delete temporary file");
-    return false;
-}
-
-void ReportProblem(PassHost& host, const std::string& message, const std::string& logLine) {
-    if (host.errorMessagesOff() && modGlobal::AppendLogLine(logLine))
-        return;
-    host.showProblem(message);
+bool FolderLock::TryTake(const std::string& folder, Disk& disk) {
+    return disk.Open(folder, O_RDONLY | O_DIRECTORY, 0, fd_) != 0 ||
+           disk.Lock(fd_.get()) != EWOULDBLOCK;
 }
 
 std::string BackupPathOf(const std::string& pagePath) {

@@ -2,14 +2,14 @@
 
 // The tag replacement pass: refreshes the include blocks of one page.
 
-#include "pass_host.h"
+#include "disk.h"
+#include "run_host.h"
 
 #include <string>
 
-inline constexpr char kTempFileName[] = "reririDuruv.tmp";
-
 struct PassOptions {
-    // Changes nothing on disk: the refreshed page is only compared with the page.
+    // Changes nothing on disk: the refreshed page is only compared with the page, and the
+    // verdict is the one a real run would come to.
     bool checkOnly = false;
     // Compares first and refreshes only a page whose refreshed bytes differ from its own:
     // an up-to-date page is left untouched (no temporary file, backup or replacement, its
@@ -17,44 +17,34 @@ struct PassOptions {
     bool onlyChanged = false;
     // Checking only: receives the bytes of the refreshed page, to show what would change.
     std::string* refreshedBytes = nullptr;
+    // The file system; the real one when null.
+    Disk* disk = nullptr;
 };
 
-enum class PageResult {
-    Aborted,  // stopped before a line; no entry, no count
-    Replaced, // blocks refreshed and the page put in place (or, checking, compared)
-    NoBlocks, // nothing to refresh: counted as skipped, not a problem
-    Failed,   // a problem was reported; counted as skipped
-};
-
-struct PageOutcome {
-    PageResult result = PageResult::Aborted;
-    int blocks = 0;
-    // Checking only: the refreshed page would differ from the page on disk.
-    bool wouldChange = false;
-    // Only changed pages: the page already held its refreshed bytes and was not written.
-    bool upToDate = false;
-    // Problems reported, including a temporary file that could not be deleted.
-    int problems = 0;
-};
-
-// Refreshes the page named pageName in the host's folder, reporting into the host.
+// Refreshes the page named pageName in the host's folder: tells the host its stages,
+// reports its problem once the folder is free again, and gives the host the page's entry.
 PageOutcome ProcessFile(PassHost& host, const std::string& pageName,
                         const PassOptions& options = {});
 
-// Deletes the temporary file for good, if it exists; reports a failure itself. Returns
-// false when it reported one.
-bool DeleteTempFile(PassHost& host, const std::string& tempPath);
+// Removes the temporary file if it is a file or a link (a plain unlink: a folder of that
+// name is left alone) and reports a failure. Returns false when it reported one.
+bool DeleteTempFile(PassHost& host, const std::string& tempPath, Disk& disk = RealDisk());
 
-namespace posix {
-class FolderLock;
-}
-// Takes the folder's lock, letting events through while another process's run holds it;
-// false when an abort came first.
-bool WaitForFolder(PassHost& host, const std::string& folder, posix::FolderLock& lock);
+// A folder's lock, which one run at a time holds while it works on a page: two runs in a
+// folder share its temporary file, so they take turns page by page. Released when it goes,
+// or when the process ends.
+class FolderLock {
+  public:
+    // Takes the lock, telling the host once and letting events through while another run
+    // holds it; false when an abort came first. A folder that cannot be locked (a file
+    // system without locks) counts as locked.
+    bool Take(PassHost& host, const std::string& folder, Disk& disk);
+    // Takes the lock only if it is free at once.
+    bool TryTake(const std::string& folder, Disk& disk);
 
-// Reports a problem as the "Error msgs off" check mark says: a line in the error log, or a
-// message box. A log line that cannot be written becomes a message box.
-void ReportProblem(PassHost& host, const std::string& message, const std::string& logLine);
+  private:
+    FileDescriptor fd_;
+};
 
 // The backup's name: the page path up to and including the last "." of the page's own
 // name, then "bak"; without a "." in that name, the page path + ".bak".

@@ -1,6 +1,6 @@
 #include "text_stream.h"
 
-#include "posix_file.h"
+#include "mod_global.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,13 +22,9 @@ std::size_t chunkSize = kMaxChunk;
 // buffer's end is still found.
 constexpr std::int64_t kTagOverlap = 13;
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
 bool MatchesIgnoringCase(const char* data, const char* lowerPattern, std::size_t length) {
     for (std::size_t i = 0; i < length; ++i)
-        if (AsciiLower(data[i]) != lowerPattern[i])
+        if (modGlobal::AsciiLower(data[i]) != lowerPattern[i])
             return false;
     return true;
 }
@@ -88,7 +84,7 @@ void SetBufferSizes(std::size_t pageBuffer, std::size_t chunk) {
     chunkSize = std::clamp<std::size_t>(chunk, 1, kMaxChunk);
 }
 
-FileSink::FileSink(int fd) : fd_(fd), buffer_(kOutputBuffer) {}
+FileSink::FileSink(Disk& disk, int fd) : disk_(disk), fd_(fd), buffer_(kOutputBuffer) {}
 
 bool FileSink::Write(const char* data, std::size_t size) {
     if (failed_)
@@ -97,7 +93,7 @@ bool FileSink::Write(const char* data, std::size_t size) {
         if (!Flush())
             return false;
         if (size >= buffer_.size()) {
-            failed_ = !posix::WriteAll(fd_, data, size);
+            failed_ = disk_.WriteAll(fd_, data, size) != 0;
             return !failed_;
         }
     }
@@ -109,12 +105,12 @@ bool FileSink::Write(const char* data, std::size_t size) {
 bool FileSink::Flush() {
     if (failed_)
         return false;
-    failed_ = !posix::WriteAll(fd_, buffer_.data(), used_);
+    failed_ = disk_.WriteAll(fd_, buffer_.data(), used_) != 0;
     used_ = 0;
     return !failed_;
 }
 
-CompareSink::CompareSink(int fd, bool readAhead) : fd_(fd) {
+CompareSink::CompareSink(Disk& disk, int fd, bool readAhead) : disk_(disk), fd_(fd) {
     if (readAhead)
         ahead_.emplace(chunkSize);
 }
@@ -122,15 +118,15 @@ CompareSink::CompareSink(int fd, bool readAhead) : fd_(fd) {
 bool CompareSink::WriteReadingAhead(const char* data, std::size_t size) {
     while (size > 0 && !differs_) {
         if (aheadUsed_ == aheadLength_) {
-            const ssize_t got = posix::ReadAt(fd_, ahead_->data(), ahead_->size(), compared_);
-            if (got < 0)
+            std::size_t got = 0;
+            if (disk_.Read(fd_, ahead_->data(), ahead_->size(), compared_, got) != 0)
                 readFailed_ = true;
-            if (got <= 0) {
+            if (got == 0) {
                 differs_ = true;
                 break;
             }
             aheadUsed_ = 0;
-            aheadLength_ = static_cast<std::size_t>(got);
+            aheadLength_ = got;
         }
         const std::size_t length = std::min(size, aheadLength_ - aheadUsed_);
         if (std::memcmp(ahead_->data() + aheadUsed_, data, length) != 0) {
@@ -151,16 +147,16 @@ bool CompareSink::Write(const char* data, std::size_t size) {
     char chunk[kMaxChunk];
     while (size > 0 && !differs_) {
         const std::size_t want = std::min(size, chunkSize);
-        const ssize_t got = posix::ReadAt(fd_, chunk, want, compared_);
-        if (got < 0)
+        std::size_t got = 0;
+        if (disk_.Read(fd_, chunk, want, compared_, got) != 0)
             readFailed_ = true;
-        if (got <= 0 || std::memcmp(chunk, data, static_cast<std::size_t>(got)) != 0) {
+        if (got == 0 || std::memcmp(chunk, data, got) != 0) {
             differs_ = true;
             break;
         }
-        compared_ += got;
+        compared_ += static_cast<off_t>(got);
         data += got;
-        size -= static_cast<std::size_t>(got);
+        size -= got;
     }
     return !readFailed_;
 }
@@ -169,12 +165,12 @@ bool CompareSink::Differs() {
     if (differs_)
         return true;
     struct stat st {};
-    if (::fstat(fd_, &st) != 0)
+    if (disk_.StatusOf(fd_, st) != 0)
         return true;
     return st.st_size != compared_;
 }
 
-PageScanner::PageScanner(int fd) : fd_(fd), buffer_(pageBufferSize) {}
+PageScanner::PageScanner(Disk& disk, int fd) : disk_(disk), fd_(fd), buffer_(pageBufferSize) {}
 
 bool PageScanner::Refill(std::int64_t keepFrom) {
     if (failed_ || endOfFile_)
@@ -184,21 +180,14 @@ bool PageScanner::Refill(std::int64_t keepFrom) {
     std::memmove(buffer_.data(), buffer_.data() + (keepFrom - base_), keep);
     base_ = keepFrom;
     length_ = keep;
-    for (;;) {
-        const ssize_t got = ::read(fd_, buffer_.data() + length_, buffer_.size() - length_);
-        if (got > 0) {
-            length_ += static_cast<std::size_t>(got);
-            return true;
-        }
-        if (got == 0) {
-            endOfFile_ = true;
-            return false;
-        }
-        if (errno != EINTR) {
-            failed_ = true;
-            return false;
-        }
+    std::size_t got = 0;
+    if (disk_.Read(fd_, buffer_.data() + length_, buffer_.size() - length_, -1, got) != 0) {
+        failed_ = true;
+        return false;
     }
+    length_ += got;
+    endOfFile_ = got == 0;
+    return !endOfFile_;
 }
 
 bool PageScanner::AtEnd() {
@@ -322,14 +311,14 @@ bool PageScanner::CopyRange(std::int64_t from, std::int64_t to, OutputSink& sink
         }
         const std::size_t want = static_cast<std::size_t>(
             std::min<std::int64_t>(to - from, static_cast<std::int64_t>(chunkSize)));
-        const ssize_t got = posix::ReadAt(fd_, chunk, want, from);
-        if (got <= 0) {
+        std::size_t got = 0;
+        if (disk_.Read(fd_, chunk, want, from, got) != 0 || got == 0) {
             failed_ = true;
             return false;
         }
-        if (!sink.Write(chunk, static_cast<std::size_t>(got)))
+        if (!sink.Write(chunk, got))
             return false;
-        from += got;
+        from += static_cast<std::int64_t>(got);
     }
     return true;
 }
@@ -351,42 +340,63 @@ bool PageScanner::ReadRange(std::int64_t from, std::size_t size, std::string& ou
     return CopyRange(from, from + static_cast<std::int64_t>(size), sink);
 }
 
+bool ClosingTagFinder::Feed(const char* data, std::size_t size) {
+    // The end of the last piece joined to the start of this one: a tag cut in two.
+    char seam[2 * kClosingTagLength];
+    const std::size_t head = std::min(size, kClosingTagLength - 1);
+    std::memcpy(seam, carried_, carriedLength_);
+    std::memcpy(seam + carriedLength_, data, head);
+    if (FindIgnoringCase(seam, carriedLength_ + head, kClosingTag, kClosingTagLength) >= 0 ||
+        FindIgnoringCase(data, size, kClosingTag, kClosingTagLength) >= 0)
+        return true;
+    const std::size_t total = carriedLength_ + head;
+    const std::size_t keep = std::min(total, kClosingTagLength - 1);
+    if (size >= kClosingTagLength - 1)
+        std::memcpy(carried_, data + size - keep, keep);
+    else
+        std::memmove(carried_, seam + total - keep, keep);
+    carriedLength_ = keep;
+    return false;
+}
+
 bool IncludeFile::ContainsClosingTag(bool& found) {
     found = false;
-    Buffer buffer(kTagOverlap + chunkSize);
-    std::size_t carried = 0;
+    ClosingTagFinder finder;
+    char chunk[kMaxChunk];
     off_t offset = 0;
     for (;;) {
-        const ssize_t got = posix::ReadAt(fd_, buffer.data() + carried, chunkSize, offset);
-        if (got < 0)
+        std::size_t got = 0;
+        if (disk_.Read(fd_, chunk, chunkSize, offset, got) != 0)
             return false;
         if (got == 0)
             return true;
-        offset += got;
-        const std::size_t total = carried + static_cast<std::size_t>(got);
-        if (FindIgnoringCase(buffer.data(), total, kClosingTag, kClosingTagLength) >= 0) {
+        offset += static_cast<off_t>(got);
+        if (finder.Feed(chunk, got)) {
             found = true;
             return true;
         }
-        carried = std::min<std::size_t>(kTagOverlap, total);
-        std::memmove(buffer.data(), buffer.data() + total - carried, carried);
     }
 }
 
-bool IncludeFile::CopyLines(OutputSink& sink, const std::string& lineEnd) {
+bool IncludeFile::CopyLines(OutputSink& sink, const std::string& lineEnd, bool& nested) {
+    nested = false;
+    ClosingTagFinder finder;
     char chunk[kMaxChunk];
     off_t offset = 0;
     bool afterCR = false;
     bool lineOpen = false;
     for (;;) {
-        const ssize_t got = posix::ReadAt(fd_, chunk, chunkSize, offset);
-        if (got < 0)
+        std::size_t n = 0;
+        if (disk_.Read(fd_, chunk, chunkSize, offset, n) != 0)
             return false;
-        if (got == 0)
+        if (n == 0)
             break;
-        offset += got;
+        offset += static_cast<off_t>(n);
+        if (finder.Feed(chunk, n)) {
+            nested = true;
+            return true;
+        }
         std::size_t i = 0;
-        const std::size_t n = static_cast<std::size_t>(got);
         while (i < n) {
             const char c = chunk[i];
             if (c == '\n' && afterCR) { // the LF of a CR+LF

@@ -4,6 +4,8 @@
 // line by line as byte offsets, so no page, line or include file is ever held in memory
 // as a whole. Lines end at CR+LF, CR or LF; every other byte passes through unchanged.
 
+#include "disk.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -54,12 +56,13 @@ class OutputSink {
 // Buffered writer to an open file; the descriptor stays owned by the caller.
 class FileSink : public OutputSink {
   public:
-    explicit FileSink(int fd);
+    FileSink(Disk& disk, int fd);
     bool Write(const char* data, std::size_t size) override;
     bool Failed() const override { return failed_; }
     bool Flush();
 
   private:
+    Disk& disk_;
     int fd_;
     Buffer buffer_;
     std::size_t used_ = 0;
@@ -71,7 +74,7 @@ class FileSink : public OutputSink {
 // which costs a run over many pages far fewer system calls.
 class CompareSink : public OutputSink {
   public:
-    explicit CompareSink(int fd, bool readAhead = false);
+    CompareSink(Disk& disk, int fd, bool readAhead = false);
     bool Write(const char* data, std::size_t size) override;
     bool Failed() const override { return readFailed_; }
     // True when the written bytes differ from the file's (also in length).
@@ -80,6 +83,7 @@ class CompareSink : public OutputSink {
   private:
     bool WriteReadingAhead(const char* data, std::size_t size);
 
+    Disk& disk_;
     int fd_;
     off_t compared_ = 0;
     bool differs_ = false;
@@ -102,7 +106,7 @@ struct Line {
 
 class PageScanner {
   public:
-    explicit PageScanner(int fd);
+    PageScanner(Disk& disk, int fd);
 
     // The next line with its tag positions; false at the end of the page or on a read
     // error (see Failed).
@@ -128,6 +132,7 @@ class PageScanner {
     void SearchTags(std::int64_t from, std::int64_t to, std::int64_t lineStart, Line& line);
     std::int64_t Find(char wanted, std::int64_t from, NextByte& known);
 
+    Disk& disk_;
     int fd_;
     Buffer buffer_;
     NextByte nextCR_;
@@ -139,16 +144,31 @@ class PageScanner {
     bool failed_ = false;
 };
 
-// How an include file's content is examined and copied.
-class IncludeFile {
+// Finds a closing tag in bytes handed over piece by piece, also one cut in two between
+// pieces.
+class ClosingTagFinder {
   public:
-    explicit IncludeFile(int fd) : fd_(fd) {}
-    // Looks for a closing tag on any line; sets found. False on a read error.
-    bool ContainsClosingTag(bool& found);
-    // Writes every line of the file followed by lineEnd. False on a read or write error.
-    bool CopyLines(OutputSink& sink, const std::string& lineEnd);
+    // True once a closing tag has been seen.
+    bool Feed(const char* data, std::size_t size);
 
   private:
+    char carried_[kClosingTagLength] = {};
+    std::size_t carriedLength_ = 0;
+};
+
+// How an include file's content is examined and copied. Both look at every byte, so an
+// include file that gains a closing tag between the check and the copy is still caught.
+class IncludeFile {
+  public:
+    IncludeFile(Disk& disk, int fd) : disk_(disk), fd_(fd) {}
+    // Looks for a closing tag on any line; sets found. False on a read error.
+    bool ContainsClosingTag(bool& found);
+    // Writes every line of the file followed by lineEnd, and stops where a closing tag
+    // shows up, setting nested. False on a read or write error.
+    bool CopyLines(OutputSink& sink, const std::string& lineEnd, bool& nested);
+
+  private:
+    Disk& disk_;
     int fd_;
 };
 

@@ -13,7 +13,8 @@ namespace trash {
 std::string HomeTrashFolder();
 
 // Moves the item at path (a file, a link or a folder with everything in it) into the home
-// trash, under a name of its own there. Returns 0 or an errno value.
+// trash, under a name of its own there. An item on another file system is refused with
+// EXDEV. Returns 0 or an errno value.
 int MoveToTrash(const std::string& path);
 
 } // namespace trash

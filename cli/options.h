@@ -1,0 +1,33 @@
+#pragma once
+
+// What reririduruv-cli was asked to do.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CliOptions {
+    bool backup = false;
+    bool allFiles = false;
+    bool check = false;
+    bool diff = false;
+    bool recursive = false;
+    bool onlyChanged = false;
+    bool quiet = false;
+    bool verbose = false;
+    std::string logFile; // empty: problems go to stderr
+    std::string folder;  // as given
+    std::vector<std::string> pages;
+};
+
+inline constexpr int kExitProblems = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitOutputLost = 3;
+inline constexpr int kExitAborted = 130;
+
+// The options of the command line. Nothing when the program is to end at once (--help,
+// --version, a usage error, each already answered), with exitStatus set.
+std::optional<CliOptions> ParseOptions(int argc, char** argv, int& exitStatus);
+
+// Prints "reririduruv-cli: MESSAGE" on stderr and gives kExitUsage.
+int UsageError(const std::string& message);

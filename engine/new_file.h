@@ -1,0 +1,58 @@
+#pragma once
+
+// The new version of a file, made beside it and put in its place by one rename, so that a
+// name holds at every instant either its old or its new content, whatever happens (a
+// kill, a power loss, a full disk). Nothing of a new file that was not put in place stays
+// behind, but the hidden name a killed process may leave between naming and renaming,
+// which the next run in that folder removes (RemoveLeftovers).
+
+#include "disk.h"
+
+#include <string>
+#include <sys/stat.h>
+
+class NewFile {
+  public:
+    explicit NewFile(Disk& disk) : disk_(disk) {}
+    ~NewFile() { Discard(); }
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+
+    // An empty file in folder, without a name where the file system allows it and under a
+    // hidden one where not. It is locked while it lives, so no cleanup takes it away.
+    int Create(const std::string& folder);
+    int fd() const { return fd_.get(); }
+
+    // Takes on the owner and group of the file described by status, where the process may,
+    // and then its permission bits. With groupRequired a group that cannot be kept (one the
+    // caller does not belong to) fails, as do permission bits that cannot be kept.
+    int TakeOwnerAndModeOf(const struct stat& status, bool groupRequired);
+    // Takes on the extended attributes (ACLs among them) of the file open as fromFd; one
+    // that cannot be kept fails. Call before TakeOwnerAndModeOf, which settles the mode.
+    int TakeExtendedAttributesOf(int fromFd);
+    // Only the permission bits, as a copy to a new name has them.
+    int TakeModeOf(const struct stat& status);
+
+    // Flushes the content and attributes to the disk.
+    int Sync() { return disk_.Sync(fd_.get()); }
+
+    // Puts the file in place of target, replacing what stands there (a symbolic link
+    // itself, not what it points to). The file is gone from this object afterwards.
+    int Publish(const std::string& target);
+
+    // Removes the file if it was not put in place.
+    void Discard();
+
+  private:
+    Disk& disk_;
+    FileDescriptor fd_;
+    std::string folder_;
+    std::string name_; // empty while it has no name
+};
+
+// Removes the hidden files of interrupted replacements from folder; a file that a running
+// replacement still holds is left alone.
+void RemoveLeftovers(Disk& disk, const std::string& folder);
+
+// Eight letters and digits, different at every call.
+std::string RandomName();
