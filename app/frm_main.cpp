@@ -6,50 +6,26 @@
 #include "frm_select_folder.h"
 #include "message_box.h"
 #include "mod_global.h"
+#include "names.h"
+#include "pictures.h"
 #include "registry.h"
 #include "stored_settings.h"
 #include "ui_frmMain.h"
-#include "window_position.h"
+#include "window.h"
+#include "wording.h"
 
 #include <QCloseEvent>
-#include <QFile>
 #include <QKeyEvent>
 
-static void LoadPictures() {
-    Q_INIT_RESOURCE(resources);
-}
-
-namespace {
-
-QString FromBytes(const std::string& bytes) {
-    return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
-}
-
-std::string ToBytes(const QString& text) {
-    return QFile::encodeName(text).toStdString();
-}
-
-// The program's icon in the sizes the desktop's icon theme gets when the program is
-// installed, drawn from the same picture, so each place picks a drawn size, not a scaled one.
-QIcon ProgramIcon() {
-    QIcon icon;
-    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/pictures/reririduruv-%1.png").arg(size), QSize(size, size));
-    return icon;
-}
-
-} // namespace
-
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::frmMain>()) {
-    LoadPictures();
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setWindowIcon(ProgramIcon());
-    ui->cmdSelect->setIcon(QIcon(":/pictures/select.png"));
-    ui->cmdProcess->setIcon(QIcon(":/pictures/process.png"));
-    ui->cmdAbort->setIcon(QIcon(":/pictures/abort.png"));
+    ui->cmdSelect->setIcon(Picture("select"));
+    ui->cmdProcess->setIcon(Picture("process"));
+    ui->cmdAbort->setIcon(Picture("abort"));
     // The controls keep their places: the client area is fixed below the menu bar.
     ui->centralwidget->setFixedSize(505, 326);
     resize(505, 326 + menuBar()->sizeHint().height());
@@ -62,7 +38,8 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui:
     connect(ui->cmdSelect, &QPushButton::clicked, this, &frmMain::cmdSelect_Click);
     connect(ui->cmdProcess, &QPushButton::clicked, this, &frmMain::cmdProcess_Click);
     connect(ui->cmdAbort, &QPushButton::clicked, this, &frmMain::cmdAbort_Click);
-    connect(ui->lstSelected, &QListWidget::itemDoubleClicked, this, &frmMain::lstSelected_DblClick);
+    // A double-click anywhere in the list, below its entries too, starts the run.
+    ui->lstSelected->viewport()->installEventFilter(this);
     connect(ui->mnuSelect, &QAction::triggered, this, &frmMain::mnuSelect_Click);
     connect(ui->mnuProcess, &QAction::triggered, this, &frmMain::mnuProcess_Click);
     connect(ui->mnuRecent, &QAction::triggered, this, &frmMain::mnuRecent_Click);
@@ -98,8 +75,7 @@ void frmMain::cmdSelect_Click() {
     if (running_)
         return; // the folder stays as it is until the run ends
     ui->lstProcessed->clear();
-    const QString folder = ui->txtPathdisplay->text();
-    if (!folder.isEmpty() && modGlobal::CheckFolderExists(ToBytes(folder)))
+    if (!pathDisplay_.empty() && modGlobal::CheckFolderExists(pathDisplay_))
         modGlobal::SyncFolderDialog(*folderDialog_, *this);
     folderDialog_->ShowModal();
     QCoreApplication::processEvents();
@@ -142,7 +118,7 @@ void frmMain::cmdProcess_Click() {
     // works on this copy of its entries.
     std::vector<BatchEntry> entries;
     for (int i = 0; i < list->count(); ++i)
-        entries.push_back({ToBytes(list->item(i)->text()), list->item(i)->isSelected()});
+        entries.push_back({ItemName(*list->item(i)), list->item(i)->isSelected()});
     running_ = true;
     sinceEvents_.start();
     RunBatch(*this, entries);
@@ -205,18 +181,16 @@ void frmMain::mnuAbout_Click() {
     about.exec();
 }
 
-QString frmMain::pathDisplayText() const {
-    return ui->txtPathdisplay->text();
+void frmMain::setPathDisplay(const std::string& folder) {
+    pathDisplay_ = folder;
+    ui->txtPathdisplay->setText(ShownName(folder));
 }
 
-void frmMain::setPathDisplayText(const QString& text) {
-    ui->txtPathdisplay->setText(text);
-}
-
-void frmMain::setAvailableFiles(const QString& folder, const QStringList& names) {
+void frmMain::setAvailableFiles(const std::string& folder, const std::vector<std::string>& names) {
     ui->lstSelected->clear();
-    ui->lstSelected->addItems(names);
-    ui->txtPathdisplay->setText(FromBytes(modGlobal::AddBackslash(ToBytes(folder))));
+    for (const std::string& name : names)
+        ui->lstSelected->addItem(NameItem(name));
+    setPathDisplay(modGlobal::AddBackslash(folder));
 }
 
 void frmMain::EnableProcessButton() {
@@ -227,12 +201,8 @@ void frmMain::EnableProcessButton() {
     ui->cmdProcess->setFocus();
 }
 
-std::string frmMain::pathDisplay() const {
-    return ToBytes(ui->txtPathdisplay->text());
-}
-
-void frmMain::setStatus(const std::string& text) {
-    const QString status = FromBytes(text);
+void frmMain::SetStatus(const std::string& text) {
+    const QString status = ShownName(text);
     ui->lblStatus->setText(status);
     // Shown at once, but not more often than a screen can show it: on a fast disk a page
     // takes far less than a frame, and painting every text would cost more than the page.
@@ -244,8 +214,26 @@ void frmMain::setStatus(const std::string& text) {
     emit statusChanged(status);
 }
 
-void frmMain::addProcessed(const std::string& entry) {
-    ui->lstProcessed->addItem(FromBytes(entry));
+void frmMain::AddProcessed(const std::string& entry) {
+    ui->lstProcessed->addItem(ShownName(entry));
+}
+
+void frmMain::pageStage(const std::string& page, PageStage stage) {
+    SetStatus(StatusText(page, stage));
+}
+
+void frmMain::waitingForFolder() {
+    SetStatus(WaitingText(pathDisplay_));
+}
+
+void frmMain::pageFinished(const std::string& page, const PageOutcome& outcome) {
+    AddProcessed(ProcessedEntry(page, outcome));
+    if (outcome.result != PageResult::Failed)
+        SetStatus("");
+}
+
+void frmMain::clearStatus() {
+    SetStatus("");
 }
 
 void frmMain::clearProcessed() {
@@ -269,8 +257,8 @@ void frmMain::doEvents() {
     sinceEvents_.start();
 }
 
-void frmMain::showProblem(const std::string& message) {
-    MessageBox::Show(FromBytes(message), kProgramTitle, MessageBox::Buttons::Ok,
+void frmMain::showProblem(const Problem& problem) {
+    MessageBox::Show(ShownName(ProblemMessage(problem)), kProgramTitle, MessageBox::Buttons::Ok,
                      MessageBox::Icon::Critical);
 }
 
@@ -281,7 +269,7 @@ void frmMain::runStarted() {
 }
 
 void frmMain::UpdateRecentFolders() {
-    recentDialog_->UpdateRecentFolders(ui->txtPathdisplay->text());
+    recentDialog_->UpdateRecentFolders(pathDisplay_);
 }
 
 void frmMain::runEnded() {
@@ -290,15 +278,20 @@ void frmMain::runEnded() {
     ui->cmdProcess->setFocus();
 }
 
-void frmMain::showClosingMessage(bool aborted) {
-    if (closeAfterRun_)
-        return; // the window is closing; nobody is left to read it
+void frmMain::runClosed(bool aborted) {
     if (aborted)
-        MessageBox::Show("Processing aborted by user!", kProgramTitle, MessageBox::Buttons::Ok,
-                         MessageBox::Icon::Exclamation);
-    else
-        MessageBox::Show("Done!", kProgramTitle, MessageBox::Buttons::Ok,
-                         MessageBox::Icon::Information);
+        AddProcessed(kAbortedLine);
+    // A window that is closing has nobody left to read the closing message.
+    if (!closeAfterRun_) {
+        if (aborted)
+            MessageBox::Show("Processing aborted by user!", kProgramTitle,
+                             MessageBox::Buttons::Ok, MessageBox::Icon::Exclamation);
+        else
+            MessageBox::Show("Done!", kProgramTitle, MessageBox::Buttons::Ok,
+                             MessageBox::Icon::Information);
+    }
+    AddProcessed(ProcessedLine(state_.ProcessedCount));
+    AddProcessed(SkippedLine(state_.SkippedCount));
 }
 
 void frmMain::SetDefaultButton(QPushButton* button) {
@@ -319,6 +312,15 @@ void frmMain::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QMainWindow::keyPressEvent(event);
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    // The click before a double-click has already set the selection the run works on.
+    if (watched == ui->lstSelected->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        lstSelected_DblClick();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

@@ -41,9 +41,10 @@ class frmMain : public QMainWindow, public BatchHost, public AvailableFilesWindo
     void mnuAbout_Click();
 
     // AvailableFilesWindow
-    QString pathDisplayText() const override;
-    void setPathDisplayText(const QString& text) override;
-    void setAvailableFiles(const QString& folder, const QStringList& names) override;
+    std::string pathDisplay() const override { return pathDisplay_; }
+    void setPathDisplay(const std::string& folder) override;
+    void setAvailableFiles(const std::string& folder,
+                           const std::vector<std::string>& names) override;
     void EnableProcessButton() override;
 
     bool isRunning() const { return running_; }
@@ -51,19 +52,20 @@ class frmMain : public QMainWindow, public BatchHost, public AvailableFilesWindo
     void setEventInterval(int milliseconds) { eventIntervalMs_ = milliseconds; }
 
     // BatchHost
-    std::string pathDisplay() const override;
-    void setStatus(const std::string& text) override;
-    void addProcessed(const std::string& entry) override;
-    void clearProcessed() override;
     bool backupOriginals() const override;
     bool errorMessagesOff() const override;
-    void doEvents() override;
-    void showProblem(const std::string& message) override;
     RunState& runState() override { return state_; }
+    void doEvents() override;
+    void pageStage(const std::string& page, PageStage stage) override;
+    void waitingForFolder() override;
+    void showProblem(const Problem& problem) override;
+    void pageFinished(const std::string& page, const PageOutcome& outcome) override;
+    void clearProcessed() override;
     void runStarted() override;
+    void clearStatus() override;
     void UpdateRecentFolders() override;
     void runEnded() override;
-    void showClosingMessage(bool aborted) override;
+    void runClosed(bool aborted) override;
 
   signals:
     // The status line shows a new text.
@@ -72,9 +74,12 @@ class frmMain : public QMainWindow, public BatchHost, public AvailableFilesWindo
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void SetDefaultButton(QPushButton* button);
+    void SetStatus(const std::string& text);
+    void AddProcessed(const std::string& entry);
 
     std::unique_ptr<Ui::frmMain> ui;
     // Loaded hidden at start-up and kept until the program ends. The recent-folders dialog
@@ -82,6 +87,8 @@ class frmMain : public QMainWindow, public BatchHost, public AvailableFilesWindo
     std::unique_ptr<frmSelectFolder> folderDialog_;
     std::unique_ptr<frmRecent> recentDialog_;
     RunState state_;
+    // The path box's folder as bytes; the box shows it as text.
+    std::string pathDisplay_;
     QPushButton* defaultButton_ = nullptr;
     bool running_ = false;
     bool closeAfterRun_ = false;

@@ -1,9 +1,10 @@
 #include "frm_about.h"
 
 #include "message_box.h"
+#include "pictures.h"
 #include "registry.h"
 #include "ui_frmAbout.h"
-#include "window_position.h"
+#include "window.h"
 
 #include <QFile>
 #include <QKeyEvent>
@@ -89,9 +90,8 @@ QString VersionLine(const QString& fourPartVersion) {
 
 frmAbout::frmAbout() : ui(std::make_unique<Ui::frmAbout>()) {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(382, 267);
+    SetUpDialog(*this, QSize(382, 267));
+    ui->picIcon->setPixmap(ProgramIcon().pixmap(32, 32));
 
     connect(ui->cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
     connect(ui->cmdSysInfo, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);

@@ -3,7 +3,6 @@
 // frmAbout: the About box with the program's icon, title, version and copyright, and a
 // button that starts the system's information tool, found through the machine-wide
 // settings store or, where that names none, on PATH. It is built afresh for each opening.
-// Its icon comes from the program's pictures, which the main window registers.
 
 #include <QDialog>
 #include <cstdint>

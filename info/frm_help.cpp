@@ -1,16 +1,13 @@
 #include "frm_help.h"
 
 #include "ui_frmHelp.h"
-#include "window_position.h"
+#include "window.h"
 
 #include <QKeyEvent>
 
 frmHelp::frmHelp() : ui(std::make_unique<Ui::frmHelp>()) {
     ui->setupUi(this);
-    // A fixed dialog border without minimise and maximise buttons, kept out of the task bar.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(402, 213);
+    SetUpDialog(*this, QSize(402, 213));
 
     connect(ui->OKButton, &QPushButton::clicked, this, &frmHelp::OKButton_Click);
     connect(ui->CancelButton, &QPushButton::clicked, this, &frmHelp::CancelButton_Click);
@@ -43,14 +40,12 @@ void frmHelp::SetText(const QString& text) {
 void frmHelp::keyPressEvent(QKeyEvent* event) {
     // Neither button is the default or the cancel button: Esc does nothing, and Enter
     // presses whichever button has the focus.
-    if (event->key() == Qt::Key_Escape) {
-        event->ignore();
+    if (PressFocusedButton(*this, *event)) {
+        event->accept();
         return;
     }
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        if (auto* focused = qobject_cast<QPushButton*>(focusWidget()))
-            focused->click();
-        event->accept();
+    if (event->key() == Qt::Key_Escape) {
+        event->ignore();
         return;
     }
     QDialog::keyPressEvent(event);

@@ -7,7 +7,7 @@
 namespace modGlobal {
 
 bool SyncFolderDialog(frmSelectFolder& dialog, const AvailableFilesWindow& window) {
-    const QString folder = window.pathDisplayText();
+    const std::string folder = window.pathDisplay();
     if (!dialog.SetDir1Path(folder))
         return false;
     dialog.SetDrive1FromPath(folder);

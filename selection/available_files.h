@@ -4,19 +4,21 @@
 // dialog's file list, which is the program's one place where a folder is listed; the
 // HTML-only filter decides what that list shows and is stored whenever it is applied.
 
-#include <QStringList>
+#include <string>
+#include <vector>
 
 class frmSelectFolder;
 
-// The main window as these routines see it.
+// The main window as these routines see it. Folders and names are bytes.
 class AvailableFilesWindow {
   public:
     // The path box: the current folder, ending with "/".
-    virtual QString pathDisplayText() const = 0;
-    virtual void setPathDisplayText(const QString& text) = 0;
+    virtual std::string pathDisplay() const = 0;
+    virtual void setPathDisplay(const std::string& folder) = 0;
     // Fills the available-files list with names, none selected, and the path box with
     // folder and a trailing "/" where it lacks one.
-    virtual void setAvailableFiles(const QString& folder, const QStringList& names) = 0;
+    virtual void setAvailableFiles(const std::string& folder,
+                                   const std::vector<std::string>& names) = 0;
     // Makes the Process button usable, default and focused when the list has entries;
     // never disables it.
     virtual void EnableProcessButton() = 0;

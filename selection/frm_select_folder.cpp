@@ -3,118 +3,32 @@
 #include "available_files.h"
 #include "file_list.h"
 #include "message_box.h"
+#include "names.h"
 #include "stored_settings.h"
 #include "ui_frmSelectFolder.h"
-#include "window_position.h"
+#include "volumes.h"
+#include "window.h"
 
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QKeyEvent>
-#include <QSet>
 #include <QSignalBlocker>
-#include <QStorageInfo>
-#include <algorithm>
-#include <filesystem>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string ToBytes(const QString& text) {
-    return QFile::encodeName(text).toStdString();
+std::string JoinFolder(const std::string& folder, const std::string& name) {
+    return folder.back() == '/' ? folder + name : folder + '/' + name;
 }
 
-QString FromBytes(const std::string& bytes) {
-    return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+QByteArray Bytes(const std::string& text) {
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// Absolute, without "." and ".." parts and without a trailing "/" (but for the root).
-QString CleanFolder(const QString& folder) {
-    if (folder.isEmpty())
-        return folder;
-    return QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
-}
-
-QString ParentFolder(const QString& folder) {
-    const qsizetype slash = folder.lastIndexOf('/');
-    return slash <= 0 ? QStringLiteral("/") : folder.left(slash);
-}
-
-QString JoinFolder(const QString& folder, const QString& name) {
-    return folder.endsWith('/') ? folder + name : folder + '/' + name;
-}
-
-bool IsAtOrBelow(const QString& folder, const QString& root) {
-    if (root == "/")
-        return folder.startsWith('/');
-    return folder == root || folder.startsWith(root + '/');
-}
-
-// The mount point that holds folder, found from the nearest folder that still exists. A
-// folder reached through a link to another file system is shown below the root.
-QString DriveOf(const QString& folder) {
-    QString existing = folder;
-    while (existing != "/" && !QFileInfo(existing).isDir())
-        existing = ParentFolder(existing);
-    const QStorageInfo volume(existing);
-    const QString root = volume.isValid() ? CleanFolder(volume.rootPath()) : QStringLiteral("/");
-    return IsAtOrBelow(folder, root) ? root : QStringLiteral("/");
-}
-
-// The file systems a user would pick a folder from: the root, disks, removable media and
-// network shares, but not the kernel's and the system's own mounts.
-QStringList MountedDrives() {
-    static const QSet<QByteArray> pseudoTypes{
-        "autofs",          "binfmt_misc", "bpf",          "cgroup",   "cgroup2", "configfs",
-        "debugfs",         "devpts",      "devtmpfs",     "efivarfs", "fusectl", "hugetlbfs",
-        "mqueue",          "nsfs",        "proc",         "pstore",   "ramfs",   "rpc_pipefs",
-        "securityfs",      "selinuxfs",   "squashfs",     "sysfs",    "tmpfs",   "tracefs",
-        "fuse.gvfsd-fuse", "fuse.portal", "fuse.snapfuse"};
-    static const QStringList systemFolders{"/boot", "/dev", "/proc", "/run", "/snap", "/sys"};
-    QStringList drives{"/"};
-    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
-        const QString root = CleanFolder(volume.rootPath());
-        if (!volume.isValid() || drives.contains(root) ||
-            pseudoTypes.contains(volume.fileSystemType()) || !QFileInfo(root).isDir())
-            continue;
-        // Removable media are mounted below /run/media on some systems.
-        const bool systemFolder =
-            std::any_of(systemFolders.begin(), systemFolders.end(),
-                        [&](const QString& system) { return IsAtOrBelow(root, system); }) &&
-            !IsAtOrBelow(root, "/run/media");
-        if (!systemFolder)
-            drives << root;
-    }
-    std::sort(drives.begin() + 1, drives.end());
-    return drives;
-}
-
-// The sub-folders of folder (links to folders count), hidden ones left out, in the file
-// list's order. False when the folder cannot be read, with the reason in error.
-bool ListSubFolders(const QString& folder, QStringList& names, std::error_code& error) {
-    std::vector<std::string> found;
-    error.clear();
-    for (fs::directory_iterator entry(ToBytes(folder), error), end; !error && entry != end;
-         entry.increment(error)) {
-        const std::string name = entry->path().filename().string();
-        std::error_code ignored;
-        if (!name.empty() && name.front() != '.' && entry->is_directory(ignored))
-            found.push_back(name);
-    }
-    if (error)
-        return false;
-    SortFileNames(found);
-    names.clear();
-    for (const std::string& name : found)
-        names << FromBytes(name);
-    return true;
-}
-
-bool CanRead(const QString& folder, std::error_code& error) {
-    const fs::directory_iterator probe(ToBytes(folder), error);
-    return !error;
+std::string PathOf(const QVariant& data) {
+    return data.toByteArray().toStdString();
 }
 
 } // namespace
@@ -123,9 +37,7 @@ frmSelectFolder::frmSelectFolder(AvailableFilesWindow& mainWindow)
     : ui(std::make_unique<Ui::frmSelectFolder>()), mainWindow_(mainWindow),
       filesPattern_(kAllFilesPattern) {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(439, 288);
+    SetUpDialog(*this, QSize(439, 288));
     ui->Dir1->installEventFilter(this);
     // The title takes one line, as designed; a wide desktop font is made smaller for it.
     QFont titleFont = ui->lblTitle->font();
@@ -144,8 +56,7 @@ frmSelectFolder::frmSelectFolder(AvailableFilesWindow& mainWindow)
     connect(ui->cmdCancel, &QPushButton::clicked, this, &frmSelectFolder::cmdCancel_Click);
 
     FillDriveList();
-    std::error_code ignored;
-    if (!OpenFolder(QDir::currentPath(), ignored))
+    if (OpenFolder(QFile::encodeName(QDir::currentPath()).toStdString()) != 0)
         ReturnToReadableFolder();
     Form_Load();
 }
@@ -158,19 +69,19 @@ void frmSelectFolder::Form_Load() {
 }
 
 void frmSelectFolder::Drive1_Change() {
-    const QString drive = Drive1Drive();
-    if (drive.isEmpty() || drive == DriveOf(dir1Folder_))
+    const std::string drive = Drive1Drive();
+    if (drive.empty() || drive == DriveOf(dir1Folder_))
         return;
     const auto last = lastFolderOnDrive_.find(drive);
-    std::error_code error;
-    for (QString folder = last != lastFolderOnDrive_.end() ? last->second : drive;
+    int error = 0;
+    for (std::string folder = last != lastFolderOnDrive_.end() ? last->second : drive;
          IsAtOrBelow(folder, drive); folder = ParentFolder(folder)) {
-        if (OpenFolder(folder, error))
+        if ((error = OpenFolder(folder)) == 0)
             return;
         if (folder == drive)
             break;
     }
-    ReportUnreadable(tr("The drive %1 cannot be read").arg(drive), error);
+    ReportUnreadable("drive", drive, error);
     ReturnToReadableFolder();
 }
 
@@ -188,9 +99,9 @@ void frmSelectFolder::chkHTMLonly_Click() {
 void frmSelectFolder::cmdOK_Click() {
     // The folder may have gone since it was opened; the main window must not be handed a
     // folder that is not there.
-    std::error_code error;
-    if (!CanRead(filesFolder_, error)) {
-        ReportUnreadable(tr("The folder %1 cannot be read").arg(filesFolder_), error);
+    std::vector<std::string> ignored;
+    if (const int error = ListSubFolders(filesFolder_, true, ignored)) {
+        ReportUnreadable("folder", filesFolder_, error);
         ReturnToReadableFolder();
         return;
     }
@@ -206,53 +117,52 @@ void frmSelectFolder::ShowModal() {
     FillDriveList();
     // A folder that has gone while the dialog was hidden is left quietly, as the dialog
     // simply opens where it was.
-    std::error_code ignored;
-    if (!OpenFolder(dir1Folder_, ignored))
+    if (OpenFolder(dir1Folder_) != 0)
         ReturnToReadableFolder();
     exec();
 }
 
-bool frmSelectFolder::SetDir1Path(const QString& folder) {
-    std::error_code error;
-    if (OpenFolder(folder, error))
+bool frmSelectFolder::SetDir1Path(const std::string& folder) {
+    const int error = OpenFolder(folder);
+    if (error == 0)
         return true;
-    ReportUnreadable(tr("The folder %1 cannot be read").arg(CleanFolder(folder)), error);
+    ReportUnreadable("folder", CleanFolder(folder), error);
     ReturnToReadableFolder();
     return false;
 }
 
-QString frmSelectFolder::Drive1Drive() const {
-    return ui->Drive1->currentData().toString();
+std::string frmSelectFolder::Drive1Drive() const {
+    return PathOf(ui->Drive1->currentData());
 }
 
-void frmSelectFolder::SetDrive1FromPath(const QString& path) {
+void frmSelectFolder::SetDrive1FromPath(const std::string& path) {
     ui->Drive1->setCurrentIndex(DriveIndex(DriveOf(CleanFolder(path))));
 }
 
-QStringList frmSelectFolder::FileNames() const {
-    QStringList names;
+std::vector<std::string> frmSelectFolder::FileNames() const {
+    std::vector<std::string> names;
     for (int i = 0; i < ui->lstFiles->count(); ++i)
-        names << ui->lstFiles->item(i)->text();
+        names.push_back(ItemName(*ui->lstFiles->item(i)));
     return names;
 }
 
-void frmSelectFolder::SetFilesPath(const QString& folder) {
+void frmSelectFolder::SetFilesPath(const std::string& folder) {
     filesFolder_ = CleanFolder(folder);
     RefreshFiles();
-}
-
-void frmSelectFolder::SetFilesPattern(const QString& pattern) {
-    filesPattern_ = pattern;
 }
 
 void frmSelectFolder::RefreshFiles() {
     ui->lstFiles->clear();
     std::vector<std::string> names;
-    // A folder that cannot be read lists nothing; the folder changes say why.
-    if (filesFolder_.isEmpty() || !ListFiles(ToBytes(filesFolder_), ToBytes(filesPattern_), names))
+    if (filesFolder_.empty())
         return;
+    // A folder read only in part would offer only some of its pages.
+    if (const int error = ListFiles(filesFolder_, filesPattern_, names)) {
+        ReportUnreadable("folder", filesFolder_, error);
+        return;
+    }
     for (const std::string& name : names)
-        ui->lstFiles->addItem(FromBytes(name));
+        ui->lstFiles->addItem(NameItem(name));
 }
 
 bool frmSelectFolder::HtmlOnly() const {
@@ -264,7 +174,12 @@ void frmSelectFolder::SetHtmlOnly(bool checked) {
 }
 
 void frmSelectFolder::keyPressEvent(QKeyEvent* event) {
-    // Neither button answers Esc; Enter presses neither, as no button is a default one.
+    // No button is the default or the cancel button: Esc does nothing, and Enter presses
+    // the button that has the focus.
+    if (PressFocusedButton(*this, *event)) {
+        event->accept();
+        return;
+    }
     if (event->key() == Qt::Key_Escape) {
         event->ignore();
         return;
@@ -289,39 +204,45 @@ bool frmSelectFolder::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-bool frmSelectFolder::OpenFolder(const QString& folder, std::error_code& error) {
-    const QString clean = CleanFolder(folder);
-    QStringList subFolders;
-    if (clean.isEmpty()) {
-        error = std::make_error_code(std::errc::no_such_file_or_directory);
-        return false;
-    }
-    if (!ListSubFolders(clean, subFolders, error))
-        return false;
+int frmSelectFolder::OpenFolder(const std::string& folder) {
+    const std::string clean = CleanFolder(folder);
+    if (clean.empty())
+        return ENOENT;
+    std::vector<std::string> subFolders;
+    if (const int error = ListSubFolders(clean, true, subFolders))
+        return error;
 
     dir1Folder_ = clean;
-    const QString drive = DriveOf(clean);
+    const std::string drive = DriveOf(clean);
     lastFolderOnDrive_[drive] = clean;
 
     // The chain from the drive's root down to the open folder, then its sub-folders.
     ui->Dir1->clear();
     const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
-    auto* item = new QTreeWidgetItem(ui->Dir1, QStringList{drive});
+    auto* item = new QTreeWidgetItem(ui->Dir1, QStringList{ShownName(drive)});
     item->setIcon(0, open);
-    item->setData(0, Qt::UserRole, drive);
-    QString path = drive;
-    for (const QString& part : clean.mid(drive.size()).split('/', Qt::SkipEmptyParts)) {
-        path = JoinFolder(path, part);
-        item = new QTreeWidgetItem(item, QStringList{part});
-        item->setIcon(0, open);
-        item->setData(0, Qt::UserRole, path);
+    item->setData(0, Qt::UserRole, Bytes(drive));
+    std::string path = drive;
+    const std::string below = clean.substr(std::min(drive.size(), clean.size()));
+    for (std::size_t start = 0; start < below.size();) {
+        std::size_t end = below.find('/', start);
+        if (end == std::string::npos)
+            end = below.size();
+        if (end > start) {
+            const std::string part = below.substr(start, end - start);
+            path = JoinFolder(path, part);
+            item = new QTreeWidgetItem(item, QStringList{ShownName(part)});
+            item->setIcon(0, open);
+            item->setData(0, Qt::UserRole, Bytes(path));
+        }
+        start = end + 1;
     }
     QTreeWidgetItem* const current = item;
     const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
-    for (const QString& name : subFolders) {
-        auto* child = new QTreeWidgetItem(current, QStringList{name});
+    for (const std::string& name : subFolders) {
+        auto* child = new QTreeWidgetItem(current, QStringList{ShownName(name)});
         child->setIcon(0, closed);
-        child->setData(0, Qt::UserRole, JoinFolder(clean, name));
+        child->setData(0, Qt::UserRole, Bytes(JoinFolder(clean, name)));
     }
     ui->Dir1->expandAll();
     ui->Dir1->setCurrentItem(current);
@@ -329,58 +250,59 @@ bool frmSelectFolder::OpenFolder(const QString& folder, std::error_code& error) 
 
     ShowDrive(drive);
     Dir1_Change();
-    return true;
+    return 0;
 }
 
 void frmSelectFolder::ReturnToReadableFolder() {
-    QStringList candidates;
-    if (!dir1Folder_.isEmpty()) {
-        for (QString folder = dir1Folder_;; folder = ParentFolder(folder)) {
-            candidates << folder;
+    std::vector<std::string> candidates;
+    if (!dir1Folder_.empty()) {
+        for (std::string folder = dir1Folder_;; folder = ParentFolder(folder)) {
+            candidates.push_back(folder);
             if (folder == "/")
                 break;
         }
     }
-    candidates << QDir::homePath() << QStringLiteral("/");
-    for (const QString& folder : candidates) {
-        std::error_code ignored;
-        if (OpenFolder(folder, ignored))
+    candidates.push_back(QFile::encodeName(QDir::homePath()).toStdString());
+    candidates.push_back("/");
+    for (const std::string& folder : candidates)
+        if (OpenFolder(folder) == 0)
             return;
-    }
     // Nothing at all can be read: keep the lists, but show the drive they belong to.
     ShowDrive(DriveOf(dir1Folder_));
 }
 
 void frmSelectFolder::OpenDir1Item(const QTreeWidgetItem* item) {
     if (item != nullptr)
-        SetDir1Path(item->data(0, Qt::UserRole).toString());
+        SetDir1Path(PathOf(item->data(0, Qt::UserRole)));
 }
 
 void frmSelectFolder::FillDriveList() {
     const QSignalBlocker quiet(ui->Drive1);
     ui->Drive1->clear();
-    for (const QString& drive : MountedDrives())
-        ui->Drive1->addItem(drive, drive);
-    if (!dir1Folder_.isEmpty())
+    for (const std::string& drive : MountedDrives())
+        ui->Drive1->addItem(ShownName(drive), Bytes(drive));
+    if (!dir1Folder_.empty())
         ShowDrive(DriveOf(dir1Folder_));
 }
 
-void frmSelectFolder::ShowDrive(const QString& drive) {
+void frmSelectFolder::ShowDrive(const std::string& drive) {
     // The drive list follows the directory list without moving it again.
     const QSignalBlocker quiet(ui->Drive1);
     ui->Drive1->setCurrentIndex(DriveIndex(drive));
 }
 
-int frmSelectFolder::DriveIndex(const QString& drive) {
+int frmSelectFolder::DriveIndex(const std::string& drive) {
     // A folder may lie on a file system that the list leaves out, such as a memory one.
-    const int index = ui->Drive1->findData(drive);
+    const int index = ui->Drive1->findData(Bytes(drive));
     if (index >= 0)
         return index;
-    ui->Drive1->addItem(drive, drive);
+    ui->Drive1->addItem(ShownName(drive), Bytes(drive));
     return ui->Drive1->count() - 1;
 }
 
-void frmSelectFolder::ReportUnreadable(const QString& message, const std::error_code& error) {
-    MessageBox::Show(message + ": " + QString::fromLocal8Bit(error.message()) + ".", kProgramTitle,
-                     MessageBox::Buttons::Ok, MessageBox::Icon::Exclamation);
+void frmSelectFolder::ReportUnreadable(const char* what, const std::string& path, int error) {
+    MessageBox::Show(QStringLiteral("The %1 %2 cannot be read: %3.")
+                         .arg(QLatin1String(what), ShownName(path),
+                              QString::fromLocal8Bit(std::strerror(error))),
+                     kProgramTitle, MessageBox::Buttons::Ok, MessageBox::Icon::Exclamation);
 }

@@ -3,15 +3,15 @@
 // frmSelectFolder: the folder dialog. The user picks a drive, opens folders, and sees the
 // files of the open folder that the HTML-only filter lets through; OK hands them to the
 // main window. Created once at start-up and afterwards only shown and hidden, it also lists
-// folders for the recent-folders dialog while it is hidden.
+// folders for the recent-folders dialog while it is hidden. Folders and names are bytes.
 
 #include <QCheckBox>
 #include <QDialog>
 #include <QPointer>
-#include <QStringList>
 #include <map>
 #include <memory>
-#include <system_error>
+#include <string>
+#include <vector>
 
 class AvailableFilesWindow;
 class QTreeWidgetItem;
@@ -38,23 +38,22 @@ class frmSelectFolder : public QDialog {
     void ShowModal();
 
     // The folder open in the directory list: no trailing "/", but for "/" itself.
-    QString Dir1Path() const { return dir1Folder_; }
+    const std::string& Dir1Path() const { return dir1Folder_; }
     // Opens folder in the directory list. False when it cannot be read: the dialog then
     // says so once and returns to the nearest folder that it can read.
-    bool SetDir1Path(const QString& folder);
+    bool SetDir1Path(const std::string& folder);
     // The mount point that the drive list shows.
-    QString Drive1Drive() const;
+    std::string Drive1Drive() const;
     // Shows the drive that holds path; the drive list's change handling runs when this
     // changes the drive.
-    void SetDrive1FromPath(const QString& path);
+    void SetDrive1FromPath(const std::string& path);
 
-    QString FilesPath() const { return filesFolder_; }
-    QString FilesPattern() const { return filesPattern_; }
-    QStringList FileNames() const;
+    const std::string& FilesPath() const { return filesFolder_; }
+    std::vector<std::string> FileNames() const;
     // Lists folder in the file list.
-    void SetFilesPath(const QString& folder);
+    void SetFilesPath(const std::string& folder);
     // Used from the next listing on.
-    void SetFilesPattern(const QString& pattern);
+    void SetFilesPattern(const std::string& pattern) { filesPattern_ = pattern; }
     void RefreshFiles();
 
     bool HtmlOnly() const;
@@ -70,24 +69,24 @@ class frmSelectFolder : public QDialog {
 
   private:
     // Lists folder in the directory list and follows it with the drive and file lists;
-    // changes nothing when the folder cannot be read.
-    bool OpenFolder(const QString& folder, std::error_code& error);
+    // changes nothing and gives the errno value when the folder cannot be read.
+    int OpenFolder(const std::string& folder);
     // The open folder when it can still be read, else the nearest readable one above it,
     // else the home folder or the root.
     void ReturnToReadableFolder();
     void OpenDir1Item(const QTreeWidgetItem* item);
     void FillDriveList();
-    void ShowDrive(const QString& drive);
-    int DriveIndex(const QString& drive);
-    void ReportUnreadable(const QString& message, const std::error_code& error);
+    void ShowDrive(const std::string& drive);
+    int DriveIndex(const std::string& drive);
+    void ReportUnreadable(const char* what, const std::string& path, int error);
 
     std::unique_ptr<Ui::frmSelectFolder> ui;
     AvailableFilesWindow& mainWindow_;
-    QString dir1Folder_;
-    QString filesFolder_;
-    QString filesPattern_;
+    std::string dir1Folder_;
+    std::string filesFolder_;
+    std::string filesPattern_;
     // A change of drive returns to the folder last opened on it, as the drive list of the
     // original did.
-    std::map<QString, QString> lastFolderOnDrive_;
+    std::map<std::string, std::string> lastFolderOnDrive_;
     QPointer<QCheckBox> htmlOnlyMirror_;
 };

@@ -4,37 +4,18 @@
 #include "frm_select_folder.h"
 #include "message_box.h"
 #include "mod_global.h"
-#include "registry.h"
+#include "names.h"
 #include "stored_settings.h"
 #include "ui_frmRecent.h"
-#include "window_position.h"
+#include "window.h"
 
 #include <QCloseEvent>
-#include <QFile>
 #include <QKeyEvent>
-
-namespace {
-
-using Registry::HKEY_CURRENT_USER;
-using StoredSettings::kValueName;
-using StoredSettings::RecentFolderKey;
-
-std::string ToBytes(const QString& text) {
-    return QFile::encodeName(text).toStdString();
-}
-
-QString FromBytes(const std::string& bytes) {
-    return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
-}
-
-} // namespace
 
 frmRecent::frmRecent(frmSelectFolder& folderDialog, AvailableFilesWindow& mainWindow)
     : ui(std::make_unique<Ui::frmRecent>()), folderDialog_(folderDialog), mainWindow_(mainWindow) {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(402, 207);
+    SetUpDialog(*this, QSize(402, 207));
 
     connect(ui->OKButton, &QPushButton::clicked, this, &frmRecent::OKButton_Click);
     connect(ui->CancelButton, &QPushButton::clicked, this, &frmRecent::CancelButton_Click);
@@ -82,51 +63,40 @@ void frmRecent::chkHTMLonly_Click() {
 }
 
 void frmRecent::RestoreRecentFolders() {
-    recentCount_ = 0;
-    ui->lstRecent->clear();
-    const int count = StoredSettings::ReadRecentCount();
-    for (int index = 1; index <= count; ++index) {
-        const std::string folder =
-            Registry::ReadSetting(HKEY_CURRENT_USER, RecentFolderKey(index), kValueName)
-                .value_or("");
-        if (folder.empty())
-            continue;
-        ++recentCount_;
-        ui->lstRecent->addItem(FromBytes(folder));
-    }
+    ShowList(StoredSettings::ReadRecentFolders());
 }
 
-void frmRecent::UpdateRecentFolders(const QString& folder) {
-    const Registry::Batch batch;
-    Registry::DeleteSettingKey(HKEY_CURRENT_USER, StoredSettings::kRecentFilesKey);
-    Registry::WriteSetting(HKEY_CURRENT_USER, RecentFolderKey(1), kValueName, ToBytes(folder));
-    QStringList older;
-    for (int i = 0; i < recentCount_; ++i)
-        older << ui->lstRecent->item(i)->text();
-    ui->lstRecent->clear();
-    ui->lstRecent->addItem(folder);
-    int count = 1;
-    for (const QString& entry : older) {
-        if (entry == folder || count == StoredSettings::kMaxRecentFolders)
-            continue;
-        ++count;
-        Registry::WriteSetting(HKEY_CURRENT_USER, RecentFolderKey(count), kValueName,
-                               ToBytes(entry));
-        ui->lstRecent->addItem(entry);
+void frmRecent::UpdateRecentFolders(const std::string& folder) {
+    std::vector<std::string> folders{folder};
+    for (int i = 0; i < recentCount_; ++i) {
+        std::string entry = ItemName(*ui->lstRecent->item(i));
+        if (entry != folder &&
+            folders.size() < static_cast<std::size_t>(StoredSettings::kMaxRecentFolders))
+            folders.push_back(std::move(entry));
     }
-    recentCount_ = count;
-    Registry::WriteSetting(HKEY_CURRENT_USER, RecentFolderKey(0), kValueName,
-                           std::to_string(count));
+    StoredSettings::WriteRecentFolders(folders);
+    ShowList(folders);
 }
 
 void frmRecent::ClearRecentFolders() {
-    Registry::DeleteSettingKey(HKEY_CURRENT_USER, StoredSettings::kRecentFilesKey);
-    recentCount_ = 0;
+    StoredSettings::ClearRecentFolders();
+    ShowList({});
+}
+
+void frmRecent::ShowList(const std::vector<std::string>& folders) {
     ui->lstRecent->clear();
+    for (const std::string& folder : folders)
+        ui->lstRecent->addItem(NameItem(folder));
+    recentCount_ = static_cast<int>(folders.size());
 }
 
 void frmRecent::keyPressEvent(QKeyEvent* event) {
-    // No button answers Esc; Enter presses none, as no button is a default one.
+    // No button is the default or the cancel button: Esc does nothing, and Enter presses
+    // the button that has the focus.
+    if (PressFocusedButton(*this, *event)) {
+        event->accept();
+        return;
+    }
     if (event->key() == Qt::Key_Escape) {
         event->ignore();
         return;
@@ -143,18 +113,18 @@ void frmRecent::SelectRecentFolder() {
     const QList<QListWidgetItem*> selected = ui->lstRecent->selectedItems();
     if (selected.isEmpty())
         return;
-    const QString folder = selected.front()->text();
-    if (!modGlobal::CheckFolderExists(ToBytes(folder))) {
+    const std::string folder = ItemName(*selected.front());
+    if (!modGlobal::CheckFolderExists(folder)) {
         MessageBox::Show("Path does not exist.", kProgramTitle, MessageBox::Buttons::Ok,
                          MessageBox::Icon::Exclamation);
         return;
     }
-    const QString previous = mainWindow_.pathDisplayText();
-    mainWindow_.setPathDisplayText(folder);
+    const std::string previous = mainWindow_.pathDisplay();
+    mainWindow_.setPathDisplay(folder);
     // A folder that exists but cannot be read has been reported by the folder dialog; the
     // main window keeps what it showed.
     if (!modGlobal::SyncFolderDialog(folderDialog_, mainWindow_)) {
-        mainWindow_.setPathDisplayText(previous);
+        mainWindow_.setPathDisplay(previous);
         return;
     }
     modGlobal::FillAvailableFiles(folderDialog_, mainWindow_);

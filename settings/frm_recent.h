@@ -7,6 +7,7 @@
 
 #include <QDialog>
 #include <memory>
+#include <string>
 
 class AvailableFilesWindow;
 class frmSelectFolder;
@@ -34,7 +35,7 @@ class frmRecent : public QDialog {
     void RestoreRecentFolders();
     // Puts folder at the head of the list, drops an older equal entry and the ones beyond
     // 20, and stores the list anew.
-    void UpdateRecentFolders(const QString& folder);
+    void UpdateRecentFolders(const std::string& folder);
     // Empties the list and removes it from the store.
     void ClearRecentFolders();
     int RecentCount() const { return recentCount_; }
@@ -45,6 +46,7 @@ class frmRecent : public QDialog {
 
   private:
     void SelectRecentFolder();
+    void ShowList(const std::vector<std::string>& folders);
 
     std::unique_ptr<Ui::frmRecent> ui;
     frmSelectFolder& folderDialog_;

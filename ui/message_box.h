@@ -28,4 +28,5 @@ class MessageBox {
     static void SetAnswerer(Answerer answerer);
 };
 
+// The title of every box that has no title of its own, and of the main window.
 inline const QString kProgramTitle = QStringLiteral("reririDuruv");

@@ -1,5 +1,7 @@
 #include "registry.h"
 
+#include "mod_global.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +10,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <sys/stat.h>
 #include <utility>
 
 namespace Registry {
@@ -17,16 +20,12 @@ namespace {
 std::string userStore;
 std::string machineStore;
 
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
 // Key paths and value names compare without regard to letter case, as the registry's do.
 struct IgnoringCase {
     bool operator()(const std::string& a, const std::string& b) const {
         return std::lexicographical_compare(
             a.begin(), a.end(), b.begin(), b.end(),
-            [](char x, char y) { return AsciiLower(x) < AsciiLower(y); });
+            [](char x, char y) { return modGlobal::AsciiLower(x) < modGlobal::AsciiLower(y); });
     }
 };
 
@@ -34,7 +33,6 @@ using Values = std::map<std::string, std::string, IgnoringCase>;
 using Hive = std::map<std::string, Values, IgnoringCase>;
 
 std::string Escape(const std::string& text) {
-    static const char hex[] = "0123456789ABCDEF";
     std::string out;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
@@ -48,8 +46,7 @@ std::string Escape(const std::string& text) {
             out += "\\t";
         else if (byte < 0x20 || byte == 0x7F) {
             out += "\\x";
-            out += hex[byte >> 4];
-            out += hex[byte & 0xF];
+            modGlobal::AppendHex(out, byte);
         } else
             out += c;
     }
@@ -59,7 +56,7 @@ std::string Escape(const std::string& text) {
 int HexDigit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
-    c = AsciiLower(c);
+    c = modGlobal::AsciiLower(c);
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
     return -1;
@@ -119,11 +116,31 @@ int batchDepth = 0;
 std::optional<Hive> batchKeys;
 bool batchChanged = false;
 
-Hive Load(std::uint32_t hive) {
-    if (hive == HKEY_CURRENT_USER && batchKeys)
-        return *batchKeys;
+// Each hive as last read, with what its file was then: a file that has not changed since
+// is not read again.
+struct Cached {
     Hive keys;
-    QFile file(QFile::decodeName(QByteArray::fromStdString(StorePath(hive))));
+    std::string path;
+    bool present = false;
+    struct stat file {};
+};
+Cached cache[2];
+
+Cached& CacheOf(std::uint32_t hive) {
+    return cache[hive == HKEY_LOCAL_MACHINE ? 1 : 0];
+}
+
+bool SameFileState(const Cached& cached, const std::string& path, bool present,
+                   const struct stat& now) {
+    return cached.path == path && cached.present == present &&
+           (!present || (cached.file.st_ino == now.st_ino && cached.file.st_size == now.st_size &&
+                         cached.file.st_mtim.tv_sec == now.st_mtim.tv_sec &&
+                         cached.file.st_mtim.tv_nsec == now.st_mtim.tv_nsec));
+}
+
+Hive Parse(const std::string& path) {
+    Hive keys;
+    QFile file(QFile::decodeName(QByteArray::fromStdString(path)));
     if (!file.open(QIODevice::ReadOnly))
         return keys;
     Values* section = nullptr;
@@ -142,6 +159,22 @@ Hive Load(std::uint32_t hive) {
             (*section)[Unescape(line.substr(0, equals))] = Unescape(line.substr(equals + 1));
     }
     return keys;
+}
+
+const Hive& Load(std::uint32_t hive) {
+    if (hive == HKEY_CURRENT_USER && batchKeys)
+        return *batchKeys;
+    const std::string& path = StorePath(hive);
+    struct stat now {};
+    const bool present = ::stat(path.c_str(), &now) == 0;
+    Cached& cached = CacheOf(hive);
+    if (!SameFileState(cached, path, present, now)) {
+        cached.keys = Parse(path);
+        cached.path = path;
+        cached.present = present;
+        cached.file = now;
+    }
+    return cached.keys;
 }
 
 void Save(std::uint32_t hive, const Hive& keys) {
@@ -171,7 +204,12 @@ void Save(std::uint32_t hive, const Hive& keys) {
         }
     }
     file.write(text.data(), static_cast<qint64>(text.size()));
-    file.commit();
+    if (!file.commit())
+        return;
+    Cached& cached = CacheOf(hive);
+    cached.keys = keys;
+    cached.path = StorePath(hive);
+    cached.present = ::stat(cached.path.c_str(), &cached.file) == 0;
 }
 
 // 1 to 8 hexadecimal digits, as the typed forms write numbers.
@@ -244,7 +282,7 @@ bool IsAtOrBelow(const std::string& key, const std::string& parent) {
 
 std::optional<std::string> ReadSetting(std::uint32_t hive, const std::string& keyPath,
                                        const std::string& valueName) {
-    const Hive keys = Load(hive);
+    const Hive& keys = Load(hive);
     const auto key = keys.find(NormalizedKey(keyPath));
     if (key == keys.end())
         return std::nullopt;

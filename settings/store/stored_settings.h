@@ -4,6 +4,7 @@
 // are read: the two options, the HTML-only filter and the recent-folders list.
 
 #include <string>
+#include <vector>
 
 namespace StoredSettings {
 
@@ -24,10 +25,17 @@ void WriteOption(const char* key, bool checked);
 bool ReadHtmlOnly();
 void WriteHtmlOnly(bool htmlOnly);
 
-std::string RecentFolderKey(int index);
-
 // The stored recent-folders count: how many numbered entries the restore reads, at most
 // kMaxRecentFolders. A missing, empty or non-numeric count gives 0.
 int ReadRecentCount();
+
+// The recent folders as stored, most recent first: the entries the count names, empty or
+// missing ones left out.
+std::vector<std::string> ReadRecentFolders();
+// Stores the list anew, in one save: the old branch goes, then entries 1, 2... and the
+// count.
+void WriteRecentFolders(const std::vector<std::string>& folders);
+// Removes the list from the store.
+void ClearRecentFolders();
 
 } // namespace StoredSettings

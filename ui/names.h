@@ -1,0 +1,18 @@
+#pragma once
+
+// File and folder names are bytes. The windows show them as well as text can, and keep
+// the exact bytes beside the text wherever a name is listed, so a name that is not UTF-8
+// is opened and refreshed like any other.
+
+#include <QString>
+#include <string>
+
+class QListWidgetItem;
+
+// The name as the desktop shows file names.
+QString ShownName(const std::string& bytes);
+
+// A list item that shows the name and keeps its bytes.
+QListWidgetItem* NameItem(const std::string& bytes);
+// The bytes an item keeps; its text's bytes for an item made otherwise.
+std::string ItemName(const QListWidgetItem& item);
