@@ -31,9 +31,11 @@ int RenameNoReplace(const std::string& source, const std::string& target) {
 // source's permission bits.
 int CopyFile(const std::string& source, const std::string& targetName) {
     Disk& disk = RealDisk();
-    const std::string target = ResolveLinkTarget(disk, targetName);
+    std::string target;
     FileDescriptor in;
     struct stat from {};
+    if (const int error = ResolveLinkTarget(disk, targetName, target))
+        return error;
     if (const int error = disk.OpenForReading(source, in, from))
         return error;
     struct stat existing {};

@@ -285,22 +285,23 @@ bool Unchanged(const struct stat& before, const struct stat& now) {
            same(before.st_mtim, now.st_mtim) && same(before.st_ctim, now.st_ctim);
 }
 
-std::string ResolveLinkTarget(Disk& disk, const std::string& path) {
-    std::string current = path;
+int ResolveLinkTarget(Disk& disk, const std::string& path, std::string& target) {
+    target = path;
     for (int depth = 0; depth < 40; ++depth) {
         struct stat status {};
-        if (disk.Status(current, status, false) != 0 || !S_ISLNK(status.st_mode))
-            return current;
+        const int error = disk.Status(target, status, false);
+        if (error != 0 || !S_ISLNK(status.st_mode))
+            return error == ENOENT ? 0 : error;
         char buffer[PATH_MAX];
-        const ssize_t n = ::readlink(current.c_str(), buffer, sizeof buffer - 1);
+        const ssize_t n = ::readlink(target.c_str(), buffer, sizeof buffer - 1);
         if (n < 0)
-            return current;
-        std::string target(buffer, static_cast<std::size_t>(n));
-        if (target.empty() || target.front() != '/')
-            target = FolderOf(current) + "/" + target;
-        current = std::move(target);
+            return LastError();
+        std::string next(buffer, static_cast<std::size_t>(n));
+        if (next.empty() || next.front() != '/')
+            next = FolderOf(target) + "/" + next;
+        target = std::move(next);
     }
-    return current;
+    return ELOOP;
 }
 
 std::string FolderOf(const std::string& path) {

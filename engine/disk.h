@@ -104,8 +104,9 @@ bool SameFile(const struct stat& a, const struct stat& b);
 bool Unchanged(const struct stat& before, const struct stat& now);
 
 // Follows a chain of symbolic links at path to the name that finally holds the data (which
-// need not exist yet). Returns path itself when it is not a link.
-std::string ResolveLinkTarget(Disk& disk, const std::string& path);
+// need not exist yet): path itself when it is not a link. 0, or the errno value of a name
+// that could not be looked at.
+int ResolveLinkTarget(Disk& disk, const std::string& path, std::string& target);
 
 // The folder part of a path ("." when it has none, "/" for the root) and its last
 // component.

@@ -36,8 +36,8 @@ class CheckSink : public text::OutputSink {
 // given, only if it is that file. False when it could not be removed.
 bool RemoveTempFile(Disk& disk, const std::string& tempPath, const struct stat* ours) {
     struct stat found {};
-    if (disk.Status(tempPath, found, false) != 0)
-        return true;
+    if (const int error = disk.Status(tempPath, found, false))
+        return error == ENOENT;
     if ((!S_ISREG(found.st_mode) && !S_ISLNK(found.st_mode)) ||
         (ours != nullptr && !SameFile(found, *ours)))
         return true;
@@ -152,7 +152,10 @@ bool Pass::OpenTempFile() {
     // can never truncate another file; only a page that is itself the temporary file would
     // be lost that way, and that one is refused. What is neither a file nor a link stays.
     struct stat existing {};
-    if (disk_.Status(tempPath_, existing, false) == 0) {
+    const int found = disk_.Status(tempPath_, existing, false);
+    if (found != 0 && found != ENOENT)
+        return false;
+    if (found == 0) {
         if (SameFile(existing, opened_) || (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)))
             return false;
         const int error = disk_.Unlink(tempPath_);
@@ -167,9 +170,10 @@ bool Pass::OpenTempFile() {
 
 bool Pass::TempFileRefused() {
     struct stat existing {};
-    return disk_.Status(tempPath_, existing, false) == 0 &&
-           (SameFile(existing, opened_) ||
-            (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)));
+    const int found = disk_.Status(tempPath_, existing, false);
+    return (found != 0 && found != ENOENT) ||
+           (found == 0 && (SameFile(existing, opened_) ||
+                           (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))));
 }
 
 bool Pass::CopyPage(text::PageScanner& scanner) {
@@ -258,7 +262,8 @@ bool Pass::StillThePage() {
 bool Pass::Backup() {
     const std::string backupPath = BackupPathOf(pagePath_);
     struct stat existing {};
-    if (disk_.Status(backupPath, existing, false) == 0 && !S_ISREG(existing.st_mode))
+    const int found = disk_.Status(backupPath, existing, false);
+    if ((found != 0 && found != ENOENT) || (found == 0 && !S_ISREG(existing.st_mode)))
         return false;
     NewFile backup(disk_);
     return backup.Create(FolderOf(backupPath)) == 0 &&
@@ -272,9 +277,9 @@ bool Pass::Backup() {
 // only while the page's name still leads to the page as it was read. A page that is a
 // symbolic link keeps the link; the file it leads to is replaced.
 bool Pass::Replace() {
-    const std::string target = ResolveLinkTarget(disk_, pagePath_);
+    std::string target;
     NewFile page(disk_);
-    if (page.Create(FolderOf(target)) != 0 || disk_.CopyAll(temp_.get(), page.fd()) != 0 ||
+    if (ResolveLinkTarget(disk_, pagePath_, target) != 0 || page.Create(FolderOf(target)) != 0 || disk_.CopyAll(temp_.get(), page.fd()) != 0 ||
         page.TakeExtendedAttributesOf(page_.get()) != 0 ||
         page.TakeOwnerAndModeOf(opened_, true) != 0 || page.Sync() != 0)
         return Fail(ProblemKind::CreateFailed);

@@ -1,0 +1,172 @@
+// The main window: its message boxes as one table, the run it starts, the options it keeps,
+// names of any bytes, and the list's double-click.
+
+#include "frm_main.h"
+#include "mod_global.h"
+#include "store_support.h"
+#include "stored_settings.h"
+#include "window_support.h"
+
+#include <QAction>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+using namespace window_testing;
+using Answer = MessageBox::Answer;
+using Buttons = MessageBox::Buttons;
+using Icon = MessageBox::Icon;
+
+namespace {
+
+const std::string kPage = "a\r\n<reririduruv=i.inc>\r\nold\r\n</reririduruv>\r\n";
+const std::string kNew = "a\r\n<reririduruv=i.inc>new\r\n</reririduruv>\r\n";
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        WriteFile(site / "i.inc", "new\r\n");
+        for (const std::string& name : pages)
+            WriteFile(site / name, kPage);
+        modGlobal::SetLogFile(site / "log/error.log");
+        Start();
+    }
+    void Start() {
+        window = std::make_unique<frmMain>();
+        window->setEventInterval(0);
+        window->show();
+    }
+    // The site's pages in the list, as choosing the folder in the folder dialog leaves them.
+    void ShowSite() {
+        window->setAvailableFiles(site.path(), pages);
+        window->EnableProcessButton();
+    }
+    QListWidget* List(const char* name) { return Child<QListWidget>(window.get(), name); }
+    QAction* Action(const char* name) { return Child<QAction>(window.get(), name); }
+
+    TemporaryStore store;
+    TempDir site;
+    BoxRecorder boxes;
+    std::vector<std::string> pages{"1.htm", "caf\xE9.htm", "3.htm"};
+    std::unique_ptr<frmMain> window;
+};
+
+struct Box {
+    QString text, title;
+    Buttons buttons;
+    Icon icon;
+};
+const Box kErrorsOff{"Error Messages Off option is active. Continue?", "Error Message Off",
+                     Buttons::OkCancel, Icon::None};
+const Box kProcessAll{"No files selected. Process all?", "No files selected", Buttons::OkCancel,
+                      Icon::None};
+const Box kSure{"Process selected file(s)?", "Are you sure?", Buttons::OkCancel, Icon::None};
+const Box kNoFiles{"No files selected!", "reririDuruv", Buttons::Ok, Icon::Exclamation};
+const Box kAborted{"Processing aborted by user!", "reririDuruv", Buttons::Ok, Icon::Exclamation};
+const Box kDone{"Done!", "reririDuruv", Buttons::Ok, Icon::Information};
+const Box kMissing{"Could not locate replacement file SITE/gone.inc", "reririDuruv", Buttons::Ok,
+                   Icon::Critical};
+
+struct RunRow {
+    const char* what;
+    bool errorsOff;
+    int selected;            // -1: none
+    bool broken;             // the selected page names a missing include file
+    bool abort;              // Abort is clicked as the run starts
+    bool emptyList;
+    QList<Answer> answers;
+    QList<Box> expected;
+    QStringList entries;     // the processed-files list afterwards
+};
+
+TEST_F(MainWindowTest, EveryMessageBoxOfARun) {
+    const QString log = ">1 file(s) processed. ";
+    const RunRow rows[] = {
+        {"all after asking", false, -1, false, false, false, {}, {kProcessAll, kDone},
+         {"1.htm,1", "caf\uFFFD.htm,1", "3.htm,1", ">3 file(s) processed. ", ">0 file(s) skipped."}},
+        {"all declined", false, -1, false, false, false, {Answer::Cancel}, {kProcessAll}, {}},
+        {"the selected", false, 1, false, false, false, {}, {kSure, kDone},
+         {"caf\uFFFD.htm,1", log, ">0 file(s) skipped."}},
+        {"the selected declined", false, 1, false, false, false, {Answer::Cancel}, {kSure}, {}},
+        {"errors off declined", true, 1, false, false, false, {Answer::Cancel}, {kErrorsOff}, {}},
+        {"errors off", true, 0, true, false, false, {}, {kErrorsOff, kSure, kDone},
+         {">1.htm,missing repl. file", ">0 file(s) processed. ", ">1 file(s) skipped."}},
+        {"a problem", false, 0, true, false, false, {}, {kSure, kMissing, kDone},
+         {">1.htm,missing repl. file", ">0 file(s) processed. ", ">1 file(s) skipped."}},
+        {"aborted", false, 2, false, true, false, {}, {kSure, kAborted},
+         {">>processing aborted!", ">0 file(s) processed. ", ">0 file(s) skipped."}},
+        {"nothing listed", false, -1, false, false, true, {}, {kProcessAll, kNoFiles}, {}},
+    };
+    for (const RunRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        for (const std::string& name : pages)
+            WriteFile(site / name, kPage);
+        if (row.broken)
+            WriteFile(site / "1.htm", "<reririduruv=gone.inc>\r\n</reririduruv>\r\n");
+        Start();
+        if (!row.emptyList)
+            ShowSite();
+        if (row.selected >= 0)
+            List("lstSelected")->item(row.selected)->setSelected(true);
+        Action("mnuErrmsgoff")->setChecked(row.errorsOff);
+        if (row.abort)
+            QTimer::singleShot(0, Child<QPushButton>(window.get(), "cmdAbort"), &QPushButton::click);
+        boxes.shown.clear();
+        boxes.answers = row.answers;
+        Action("mnuProcess")->trigger();
+
+        ASSERT_EQ(boxes.shown.size(), row.expected.size());
+        for (qsizetype i = 0; i < row.expected.size(); ++i) {
+            QString text = row.expected[i].text;
+            text.replace("SITE/", QString::fromStdString(site.path()));
+            EXPECT_EQ(boxes.shown[i].text, text);
+            EXPECT_EQ(boxes.shown[i].title, row.expected[i].title);
+            EXPECT_EQ(boxes.shown[i].buttons, row.expected[i].buttons);
+            EXPECT_EQ(boxes.shown[i].icon, row.expected[i].icon);
+        }
+        EXPECT_EQ(Entries(List("lstProcessed")), row.entries);
+        const bool refreshed = row.entries.size() > 2 && !row.broken && !row.abort;
+        EXPECT_EQ(ReadFile(site / pages[row.selected < 0 ? 0 : row.selected]) == kNew, refreshed);
+    }
+}
+
+TEST_F(MainWindowTest, ARunRecordsItsFolderAndTheOptionsAreKeptAtExit) {
+    ShowSite();
+    Action("mnuBackup")->trigger();
+    Action("mnuProcess")->trigger();
+    EXPECT_EQ(ReadFile(site / "caf\xE9.htm"), kNew) << "a name that is not UTF-8 keeps its bytes";
+    EXPECT_EQ(ReadFile(site / "caf\xE9.bak"), kPage);
+    EXPECT_EQ(StoredSettings::ReadRecentFolders(), std::vector<std::string>{site.path()});
+    window->close();
+    EXPECT_EQ(store.Read("Software\\reririDuruv\\backup"), "True");
+    EXPECT_EQ(store.Read("Software\\reririDuruv\\errmsgoff"), "False");
+    Start();
+    EXPECT_TRUE(Action("mnuBackup")->isChecked());
+    EXPECT_FALSE(Action("mnuErrmsgoff")->isChecked());
+}
+
+TEST_F(MainWindowTest, ADoubleClickAnywhereInTheListStartsTheRun) {
+    for (const bool empty : {false, true}) {
+        Start();
+        if (!empty)
+            ShowSite();
+        boxes.shown.clear();
+        boxes.answers = {Answer::Cancel};
+        QWidget* list = List("lstSelected")->viewport();
+        QTest::mouseDClick(list, Qt::LeftButton, {}, QPoint(10, list->height() - 5));
+        EXPECT_EQ(boxes.texts(), QStringList{kProcessAll.text}) << empty;
+    }
+}
+
+TEST_F(MainWindowTest, EnterPressesTheDefaultButton) {
+    bool shown = WithModal([&] { QTest::keyClick(window.get(), Qt::Key_Return); },
+                           [](QWidget* dialog) { dialog->close(); });
+    EXPECT_TRUE(shown) << "Select path is the default button at start";
+    ShowSite();
+    boxes.answers = {Answer::Cancel};
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    EXPECT_EQ(boxes.texts(), QStringList{kProcessAll.text}) << "then Process";
+}
+
+} // namespace

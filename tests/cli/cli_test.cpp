@@ -1,0 +1,202 @@
+// The command line's contract: what it prints where, its exit status, and what it does to
+// a site, also when it is interrupted, its output is lost or the disk refuses.
+
+#include "support.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+using namespace testing_support;
+
+namespace {
+
+const std::string kCli = CLI_PATH;
+
+class CliTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        WriteFile(site / "nav.inc", "<nav/>\r\n");
+        WriteFile(site / "index.HTM", "<reririduruv=nav.inc>\r\nold\r\n</reririduruv>\r\n");
+        WriteFile(site / "a.html", "<reririduruv=nav.inc>\n</reririduruv>\n");
+        WriteFile(site / "b.shtml", "no blocks\r\n");
+        WriteFile(site / "notes.txt", "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
+    }
+    ProgramRun Cli(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), kCli);
+        return RunProgram(arguments);
+    }
+    TempDir site;
+    const std::string kIndexNew = "<reririduruv=nav.inc><nav/>\r\n</reririduruv>\r\n";
+};
+
+TEST_F(CliTest, RefreshesThePagesAndPrintsTheList) {
+    ProgramRun run = Cli({site.path()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "a.html,1\nb.shtml,0\nindex.HTM,1\n>2 file(s) processed. \n>1 file(s) skipped.\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(ReadFile(site / "index.HTM"), kIndexNew);
+    EXPECT_EQ(ReadFile(site / "notes.txt"), "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
+
+    run = Cli({"--all-files", "--quiet", "--backup", site.path(), "notes.txt"});
+    EXPECT_EQ(run.out, ">1 file(s) processed. \n>0 file(s) skipped.\n");
+    EXPECT_EQ(ReadFile(site / "notes.bak"), "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
+    run = Cli({"--verbose", "--backup", site.path(), "a.html"});
+    EXPECT_EQ(run.out, "processing a.html...\nprocessing a.html (backing up)...\n"
+                       "processing a.html (saving new)...\na.html,1\n>1 file(s) processed. \n"
+                       ">0 file(s) skipped.\n");
+}
+
+TEST_F(CliTest, ProblemsGoToStderrOrTheLogAndSetExitStatusOne) {
+    WriteFile(site / "broken.htm", "<reririduruv=gone.inc>\r\n</reririduruv>\r\n");
+    ProgramRun run = Cli({site.path(), "broken.htm", "missing.htm", "a.html"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, ">broken.htm,missing repl. file\n>missing.htm,read error\na.html,1\n"
+                       ">1 file(s) processed. \n>2 file(s) skipped.\n");
+    EXPECT_EQ(run.err, "Could not locate replacement file " + site.path() +
+                           "gone.inc\nCould not read file missing.htm\n");
+
+    TempDir logs;
+    run = Cli({"--log", logs / "error.log", site.path(), "broken.htm"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(std::regex_match(
+        ReadFile(logs / "error.log"),
+        std::regex(" \r\nProcessing path: " + site.path() +
+                   " - [0-9/]+ [0-9]{2}:[0-9]{2} (AM|PM)\r\n -Could not locate replacement file " +
+                   site.path() + "gone.inc in broken.htm\r\n")));
+}
+
+TEST_F(CliTest, CheckChangesNothingListsWhatWouldChangeAndDiffs) {
+    ProgramRun run = Cli({"--check", "--diff", site.path(), "a.html", "b.shtml"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "--- a/a.html\n+++ b/a.html\n@@ -1,2 +1,2 @@\n-<reririduruv=nav.inc>\n"
+                       "+<reririduruv=nav.inc><nav/>\n </reririduruv>\na.html\n");
+    EXPECT_EQ(ReadFile(site / "a.html"), "<reririduruv=nav.inc>\n</reririduruv>\n");
+    EXPECT_EQ(Cli({"--check", site.path()}).out, "a.html\nindex.HTM\n");
+    ASSERT_EQ(Cli({site.path()}).status, 0);
+    run = Cli({"--check", site.path()});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+}
+
+TEST_F(CliTest, RecursiveNamesPagesByTheirPathAndReportsUnreadableFolders) {
+    for (const char* folder : {"blog", "blog/2026", ".git", "empty", "locked"})
+        ::mkdir((site / folder).c_str(), 0755);
+    WriteFile(site / "blog/2026/post.htm", "<reririduruv=..\\..\\nav.inc>\r\n</reririduruv>\r\n");
+    WriteFile(site / "blog/broken.htm", "<reririduruv=../nav.inc>\r\n");
+    WriteFile(site / ".git/hidden.htm", "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
+    ::symlink((site / "blog").c_str(), (site / "again").c_str());
+    ::chmod((site / "locked").c_str(), 0);
+    const ProgramRun run = Cli({"--recursive", site.path()});
+    EXPECT_EQ(run.status, 1);
+    const std::string lockedLine =
+        ::geteuid() == 0 ? "" : "Could not read folder " + site.path() + "locked/\n";
+    EXPECT_EQ(run.out, "a.html,1\nb.shtml,0\nindex.HTM,1\n>blog/broken.htm,unmatched tags\n"
+                       "blog/2026/post.htm,1\n>3 file(s) processed. \n>2 file(s) skipped.\n");
+    EXPECT_EQ(run.err, "Unmatched tags found in blog/broken.htm\n" + lockedLine);
+    EXPECT_EQ(ReadFile(site / ".git/hidden.htm"), "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
+}
+
+TEST_F(CliTest, OnlyChangedLeavesUpToDatePagesUntouched) {
+    ASSERT_EQ(Cli({site.path()}).status, 0);
+    struct stat before {};
+    ::stat((site / "index.HTM").c_str(), &before);
+    WriteFile(site / "a.html", "<reririduruv=nav.inc>\n</reririduruv>\n");
+    EXPECT_EQ(Cli({"--only-changed", site.path()}).out,
+              "a.html,1\nb.shtml,0\nindex.HTM,1\n>2 file(s) processed. \n>1 file(s) skipped.\n");
+    struct stat after {};
+    ::stat((site / "index.HTM").c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(ReadFile(site / "a.html"), "<reririduruv=nav.inc><nav/>\n</reririduruv>\n");
+}
+
+TEST_F(CliTest, WrongUsageExitsWithTwo) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{}, {"--no-such-option", site.path()}, {site / "not-there"},
+          {site.path(), "../a.html"}, {"--diff", site.path()}, {"--quiet", "--verbose", site.path()},
+          {"--recursive", site.path(), "a.html"}}) {
+        const ProgramRun run = Cli(arguments);
+        EXPECT_EQ(run.status, 2) << ::testing::PrintToString(arguments);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err, "");
+    }
+    EXPECT_EQ(ReadFile(site / "a.html"), "<reririduruv=nav.inc>\n</reririduruv>\n");
+}
+
+// The run waits for the folder another run holds, says so, and is stopped there.
+TEST_F(CliTest, SignalsStopTheRunBeforeTheNextLine) {
+    const int held = ::open(site.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        Program cli({kCli, site.path(), "index.HTM"});
+        while (cli.err().empty())
+            ::usleep(10 * 1000);
+        EXPECT_EQ(cli.err(), "reririduruv-cli: waiting for another run in " + site.path() + "...\n");
+        cli.Signal(signal);
+        const ProgramRun run = cli.Wait();
+        EXPECT_EQ(run.status, 130) << signal;
+        EXPECT_EQ(run.out, ">>processing aborted!\n>0 file(s) processed. \n>0 file(s) skipped.\n");
+        EXPECT_EQ(ReadFile(site / "index.HTM"), "<reririduruv=nav.inc>\r\nold\r\n</reririduruv>\r\n");
+        EXPECT_FALSE(Exists(site / "reririDuruv.tmp"));
+    }
+    ::close(held);
+}
+
+TEST_F(CliTest, ALostListIsNeverSuccess) {
+    for (const std::string stdoutTo : {"/dev/full", "|"}) {
+        const ProgramRun run = Program({kCli, site.path()}, stdoutTo).Wait();
+        EXPECT_EQ(run.status, 3) << stdoutTo;
+        EXPECT_NE(run.err.find("reririduruv-cli: could not write the list"), std::string::npos);
+        EXPECT_FALSE(Exists(site / "reririDuruv.tmp"));
+        WriteFile(site / "index.HTM", "<reririduruv=nav.inc>\r\nold\r\n</reririduruv>\r\n");
+    }
+}
+
+// The real thing where only the real thing proves it: a full disk, a read-only one, and
+// a user who may not give a page away.
+TEST_F(CliTest, FullAndReadOnlyDisksLeaveEveryPageAsItWas) {
+    REQUIRE_ROOT();
+    TempDir disk;
+    ASSERT_EQ(::mount("tmpfs", disk.path().c_str(), "tmpfs", 0, "size=64k"), 0);
+    WriteFile(disk / "nav.inc", std::string(20000, 'n') + "\r\n");
+    WriteFile(disk / "wide.htm", "<reririduruv=nav.inc>\r\n</reririduruv>\r\n" + std::string(30000, 'w'));
+    WriteFile(disk / "fill", std::string(8000, 'f'));
+    ProgramRun run = Cli({disk.path(), "wide.htm"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, ">wide.htm,create error\n>0 file(s) processed. \n>1 file(s) skipped.\n");
+    EXPECT_EQ(FolderNames(disk.path()), (std::vector<std::string>{"fill", "nav.inc", "wide.htm"}));
+
+    ASSERT_EQ(::mount(nullptr, disk.path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    run = Cli({"--check", disk.path(), "wide.htm"});
+    EXPECT_EQ(run.out, "wide.htm\n") << "a check works on a read-only disk";
+    run = Cli({disk.path(), "wide.htm"});
+    EXPECT_EQ(run.out, ">wide.htm,create error\n>0 file(s) processed. \n>1 file(s) skipped.\n");
+    ::umount2(disk.path().c_str(), MNT_DETACH);
+}
+
+TEST_F(CliTest, AnUnprivilegedUserKeepsThePagesGroupOrLeavesThePage) {
+    REQUIRE_ROOT();
+    ::chmod(site.path().c_str(), 0777);
+    for (const char* name : {"index.HTM", "a.html"})
+        ::chmod((site / name).c_str(), 0664);
+    ::chown((site / "index.HTM").c_str(), 0, 4321);
+    ::chown((site / "a.html").c_str(), 0, 999);
+    const ProgramRun run = RunProgram({"setpriv", "--reuid=65534", "--regid=65534", "--groups=4321", kCli,
+                                site.path(), "index.HTM", "a.html"});
+    EXPECT_EQ(run.out, "index.HTM,1\n>a.html,create error\n>1 file(s) processed. \n>1 file(s) skipped.\n")
+        << run.err;
+    struct stat page {};
+    ::stat((site / "index.HTM").c_str(), &page);
+    EXPECT_EQ(page.st_gid, 4321u);
+    EXPECT_EQ(page.st_mode & 0777, 0664u);
+    EXPECT_EQ(ReadFile(site / "index.HTM"), kIndexNew);
+    EXPECT_EQ(ReadFile(site / "a.html"), "<reririduruv=nav.inc>\n</reririduruv>\n");
+}
+
+} // namespace

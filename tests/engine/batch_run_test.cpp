@@ -1,0 +1,151 @@
+// The batch run: its order of events, abort, the error log, the summary.
+
+#include "batch_run.h"
+#include "mod_global.h"
+#include "support.h"
+#include "wording.h"
+
+#include <gtest/gtest.h>
+#include <regex>
+
+using namespace testing_support;
+
+namespace {
+
+class BatchRunTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        WriteFile(dir / "nav.inc", "nav\r\n");
+        WriteFile(dir / "a.htm", "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
+        WriteFile(dir / "b.htm", "<reririduruv=gone.inc>\r\n</reririduruv>\r\n");
+        WriteFile(dir / "c.htm", "line 1\r\nline 2\r\nline 3\r\n");
+        modGlobal::SetLogFile(logs / "sub/error.log");
+    }
+    const std::vector<BatchEntry> entries{{"a.htm", true}, {"b.htm", true}, {"c.htm", false},
+                                          {"c.htm", true}};
+    TempDir dir;
+    TempDir logs;
+};
+
+TEST_F(BatchRunTest, EveryEventInItsOrder) {
+    WriteFile(dir / modGlobal::kTempFileName, "left by an aborted run");
+    RecordingHost host(dir.path());
+    const BatchSummary summary = RunBatch(host, entries);
+    EXPECT_EQ(host.events,
+              (std::vector<std::string>{
+                  "start", "stage:processing a.htm...", "stage:processing a.htm (saving new)...",
+                  "entry:a.htm,1", "status:", "stage:processing b.htm...",
+                  "problem:Could not locate replacement file " + dir.path() + "gone.inc",
+                  "entry:>b.htm,missing repl. file", "status:", "stage:processing c.htm...",
+                  "entry:c.htm,0", "status:", "recent", "end", "closed:done"}));
+    EXPECT_EQ(host.entries, (std::vector<std::string>{"a.htm,1", ">b.htm,missing repl. file",
+                                                      "c.htm,0", ">1 file(s) processed. ",
+                                                      ">2 file(s) skipped."}));
+    EXPECT_EQ(summary.problems, 1);
+    EXPECT_FALSE(summary.aborted);
+    EXPECT_EQ(FolderNames(dir.path()),
+              (std::vector<std::string>{"a.htm", "b.htm", "c.htm", "nav.inc"}));
+    EXPECT_FALSE(Exists(logs / "sub/error.log")) << "problems go to boxes, not the log";
+}
+
+TEST_F(BatchRunTest, AbortStopsBeforeTheNextLineAndLeavesThePageAsItWas) {
+    RecordingHost host(dir.path());
+    int lines = 0;
+    host.onDoEvents = [&](RecordingHost& h) {
+        if (h.events.back() == "stage:processing c.htm..." && ++lines == 2)
+            h.state.AbortRequested = true;
+    };
+    WriteFile(dir / "c.htm", "first\r\n<reririduruv=nav.inc>\r\nold\r\n</reririduruv>\r\n");
+    const BatchSummary summary = RunBatch(host, {{"c.htm", true}, {"a.htm", true}});
+    EXPECT_TRUE(summary.aborted);
+    EXPECT_EQ(ReadFile(dir / "c.htm"), "first\r\n<reririduruv=nav.inc>\r\nold\r\n</reririduruv>\r\n");
+    EXPECT_EQ(host.entries, (std::vector<std::string>{">>processing aborted!",
+                                                      ">0 file(s) processed. ",
+                                                      ">0 file(s) skipped."}));
+    EXPECT_EQ(host.events.back(), "closed:aborted");
+    EXPECT_FALSE(Exists(dir / modGlobal::kTempFileName)) << "the run removes the temporary file";
+}
+
+TEST_F(BatchRunTest, WithErrorMessagesOffProblemsGoToTheLogAfterAHeader) {
+    RecordingHost host(dir.path());
+    host.errMsgOff = true;
+    RunBatch(host, entries);
+    RunBatch(host, {{"b.htm", true}});
+    EXPECT_TRUE(host.problems.empty());
+    const std::string header = " \r\nProcessing path: " + dir.path() +
+                               " - ([1-9]|1[0-2])/([1-9]|[12][0-9]|3[01])/[0-9]{2} "
+                               "(0[1-9]|1[0-2]):[0-5][0-9] (AM|PM)\r\n";
+    const std::string line =
+        " -Could not locate replacement file " + dir.path() + "gone.inc in b.htm\r\n";
+    EXPECT_TRUE(std::regex_match(ReadFile(logs / "sub/error.log"),
+                                 std::regex(header + line + header + line)))
+        << ReadFile(logs / "sub/error.log");
+
+    // A log that cannot be written loses no report: it is shown instead.
+    modGlobal::SetLogFile(dir / "c.htm/error.log");
+    RecordingHost shown(dir.path());
+    shown.errMsgOff = true;
+    RunBatch(shown, {{"b.htm", true}});
+    EXPECT_EQ(shown.problems.size(), 1u);
+}
+
+TEST(LogHeaderLine, DateAndTimeForms) {
+    std::tm when{};
+    when.tm_year = 99;
+    when.tm_mon = 2;
+    when.tm_mday = 7;
+    for (const auto& [hour, time] : std::vector<std::pair<int, std::string>>{
+             {21, "09:05 PM"}, {0, "12:05 AM"}, {12, "12:05 PM"}, {9, "09:05 AM"}}) {
+        when.tm_hour = hour;
+        when.tm_min = 5;
+        EXPECT_EQ(LogHeaderLine("C:/web/", when), "Processing path: C:/web/ - 3/7/99 " + time);
+    }
+    when.tm_year = 126;
+    when.tm_mon = 11;
+    when.tm_mday = 25;
+    when.tm_hour = 0;
+    EXPECT_EQ(LogHeaderLine("/s/", when), "Processing path: /s/ - 12/25/26 12:05 AM");
+}
+
+TEST(ProblemWording, MessagesLogLinesAndEntries) {
+    struct Row {
+        ProblemKind kind;
+        std::string message, logLine, entry;
+    };
+    const Row rows[] = {
+        {ProblemKind::MissingInclude, "Could not locate replacement file /s/i",
+         " -Could not locate replacement file /s/i in p.htm", ">p.htm,missing repl. file"},
+        {ProblemKind::UnmatchedTags, "Unmatched tags found in p.htm",
+         " -Unmatched tags found in p.htm", ">p.htm,unmatched tags"},
+        {ProblemKind::NestedTags, "Nested tags found in /s/i", " -Nested tags found in /s/i in p.htm",
+         ">p.htm,nested tags"},
+        {ProblemKind::BackupFailed, "Could not backup file p.htm", " -Could not backup file p.htm",
+         ">p.htm,backup err"},
+        {ProblemKind::CreateFailed, "Could not create replaced file p.htm",
+         " -Could not create replaced file p.htm", ">p.htm,create error"},
+        {ProblemKind::ReadFailed, "Could not read file p.htm", " -Could not read file p.htm",
+         ">p.htm,read error"},
+        {ProblemKind::PageChanged, "Page changed during processing p.htm",
+         " -Page changed during processing p.htm", ">p.htm,page changed"},
+    };
+    for (const Row& row : rows) {
+        const Problem problem{row.kind, "p.htm", "/s/i"};
+        PageOutcome failed;
+        failed.result = PageResult::Failed;
+        failed.problem = problem;
+        EXPECT_EQ(ProblemMessage(problem), row.message);
+        EXPECT_EQ(ProblemLogLine(problem), row.logLine);
+        EXPECT_EQ(ProcessedEntry("p.htm", failed), row.entry);
+    }
+    EXPECT_EQ(ProblemLogLine({ProblemKind::TempNotDeleted, {}, "/s/"}),
+              " -Could not delete temporary file");
+}
+
+TEST(BackupPathOf, TheLastDotOfThePagesOwnName) {
+    EXPECT_EQ(BackupPathOf("/s/index.htm"), "/s/index.bak");
+    EXPECT_EQ(BackupPathOf("/s/news.shtml"), "/s/news.bak");
+    EXPECT_EQ(BackupPathOf("/s/a.b.html"), "/s/a.b.bak");
+    EXPECT_EQ(BackupPathOf("/s.d/README"), "/s.d/README.bak");
+}
+
+} // namespace

@@ -1,0 +1,350 @@
+// A page is at every instant its old or its new version: killed at any call, failing at
+// any call, or changed by someone else while it is refreshed. No failure reads as success.
+
+#include "batch_run.h"
+#include "mod_global.h"
+#include "support.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+using namespace testing_support;
+
+namespace {
+
+const std::string kOld = "<p>\r\n<reririduruv=nav.inc>\r\nold\r\n</reririduruv>\r\n";
+const std::string kNew = "<p>\r\n<reririduruv=nav.inc>nav\r\n</reririduruv>\r\n";
+
+class ReplacementTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        WriteFile(dir / "nav.inc", "nav\r\n");
+        WriteFile(dir / "index.htm", kOld);
+        WriteFile(dir / "plain.htm", "no blocks\r\n");
+        modGlobal::SetLogFile(logs / "error.log");
+    }
+
+    BatchSummary RunPages(RecordingHost& host, Disk& disk, bool backup = false) {
+        host.backup = backup;
+        PassOptions options;
+        options.disk = &disk;
+        return RunBatch(host, {{"index.htm", true}, {"plain.htm", true}}, options);
+    }
+
+    // The folder holds the pages, the include and, with a backup, index.bak: nothing else.
+    void ExpectOnlyTheSite(bool backup) {
+        std::vector<std::string> names{"index.htm", "nav.inc", "plain.htm"};
+        if (backup)
+            names.insert(names.begin(), "index.bak");
+        EXPECT_EQ(FolderNames(dir.path()), names);
+    }
+
+    TempDir dir;
+    TempDir logs;
+};
+
+TEST_F(ReplacementTest, KilledAtAnyCallThePageIsOldOrNewAndTheNextRunFinishes) {
+    for (const bool backup : {false, true}) {
+        int kills = 0;
+        for (int killAt = 1;; ++killAt) {
+            WriteFile(dir / "index.htm", kOld);
+            const pid_t child = ::fork();
+            if (child == 0) {
+                int calls = 0;
+                FakeDisk disk;
+                disk.before = [&](DiskCall, const std::string&) {
+                    if (++calls == killAt)
+                        ::_exit(9);
+                    return 0;
+                };
+                RecordingHost host(dir.path());
+                RunPages(host, disk, backup);
+                ::_exit(0);
+            }
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            const std::string page = ReadFile(dir / "index.htm");
+            ASSERT_TRUE(page == kOld || page == kNew) << "killed at call " << killAt;
+            if (backup && Exists(dir / "index.bak")) {
+                ASSERT_EQ(ReadFile(dir / "index.bak"), kOld) << "killed at call " << killAt;
+            }
+            RecordingHost host(dir.path());
+            RunPages(host, RealDisk(), backup);
+            ASSERT_EQ(ReadFile(dir / "index.htm"), kNew);
+            ExpectOnlyTheSite(backup);
+            ::unlink((dir / "index.bak").c_str());
+            if (WEXITSTATUS(status) == 0)
+                break;
+            ++kills;
+        }
+        EXPECT_GT(kills, backup ? 30 : 20);
+    }
+}
+
+// The calls whose failure a run may pass over: the folder's lock and the look for
+// leftovers, which only some file systems can give, and the folder's flush, which only
+// some can make.
+bool MayFailQuietly(DiskCall call, const std::string& path, const std::string& folder) {
+    return call == DiskCall::Lock || call == DiskCall::List ||
+           (call == DiskCall::Open && path == folder);
+}
+
+TEST_F(ReplacementTest, AFailedCallIsReportedOrLeavesNoTrace) {
+    for (const bool backup : {false, true}) {
+        for (int failAt = 1;; ++failAt) {
+            WriteFile(dir / "index.htm", kOld);
+            int calls = 0;
+            DiskCall failed{};
+            std::string failedPath;
+            FakeDisk disk;
+            disk.before = [&](DiskCall call, const std::string& path) {
+                if (++calls != failAt)
+                    return 0;
+                failed = call;
+                failedPath = path;
+                return EIO;
+            };
+            RecordingHost host(dir.path());
+            const BatchSummary summary = RunPages(host, disk, backup);
+            if (calls < failAt)
+                break;
+            SCOPED_TRACE("call " + std::to_string(failAt) + " of kind " +
+                         std::to_string(static_cast<int>(failed)) + " on " + failedPath);
+            const std::string page = ReadFile(dir / "index.htm");
+            ASSERT_TRUE(page == kOld || page == kNew);
+            EXPECT_EQ(summary.problems, static_cast<int>(host.problems.size()));
+            if (host.problems.empty()) {
+                EXPECT_EQ(page, kNew);
+                EXPECT_TRUE(MayFailQuietly(failed, failedPath, dir.path()));
+            }
+            if (page == kOld) {
+                EXPECT_EQ(host.entries[0].substr(0, 11), ">index.htm,");
+            }
+            if (backup && page == kNew) {
+                EXPECT_EQ(ReadFile(dir / "index.bak"), kOld);
+            }
+            for (const std::string& name : FolderNames(dir.path()))
+                EXPECT_TRUE(name == "index.htm" || name == "nav.inc" || name == "plain.htm" ||
+                            name == "index.bak" || name == modGlobal::kTempFileName)
+                    << name;
+            ::unlink((dir / "index.bak").c_str());
+            ::unlink((dir / modGlobal::kTempFileName).c_str());
+        }
+    }
+}
+
+TEST_F(ReplacementTest, TheNewPageKeepsOwnerGroupModeAndExtendedAttributes) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving a page another owner needs root";
+    const std::string page = dir / "index.htm";
+    ASSERT_EQ(::chown(page.c_str(), 1234, 4321), 0);
+    ASSERT_EQ(::chmod(page.c_str(), 02640), 0);
+    if (::setxattr(page.c_str(), "user.origin", "hand", 4, 0) != 0)
+        GTEST_SKIP() << "this file system keeps no extended attributes";
+    struct stat before {};
+    ::stat(page.c_str(), &before);
+    RecordingHost host(dir.path());
+    RunPages(host, RealDisk(), true);
+    for (const std::string& name : {page, dir / "index.bak"}) {
+        struct stat after {};
+        ::stat(name.c_str(), &after);
+        EXPECT_EQ(after.st_uid, 1234u) << name;
+        EXPECT_EQ(after.st_gid, 4321u) << name;
+        EXPECT_EQ(after.st_mode & 07777, 02640u) << name;
+        char value[8] = {};
+        EXPECT_EQ(::getxattr(name.c_str(), "user.origin", value, sizeof value), 4) << name;
+        EXPECT_STREQ(value, "hand");
+        if (name == page) {
+            EXPECT_NE(after.st_ino, before.st_ino) << "replaced by a rename, not rewritten";
+        }
+    }
+    EXPECT_EQ(ReadFile(page), kNew);
+}
+
+TEST_F(ReplacementTest, LinksArePagesButNeverBackups) {
+    TempDir outside;
+    WriteFile(outside / "real.htm", kOld);
+    ::unlink((dir / "index.htm").c_str());
+    ::symlink((outside / "real.htm").c_str(), (dir / "index.htm").c_str());
+    RecordingHost host(dir.path());
+    RunPages(host, RealDisk());
+    EXPECT_EQ(ReadFile(outside / "real.htm"), kNew) << "the file a page links to is refreshed";
+    struct stat link {};
+    EXPECT_EQ(::lstat((dir / "index.htm").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode)) << "and the link stays";
+
+    // A backup name that is a link, dangling or not, is never written through.
+    WriteFile(outside / "real.htm", kOld);
+    ::symlink((outside / "secret").c_str(), (dir / "index.bak").c_str());
+    RecordingHost again(dir.path());
+    RunPages(again, RealDisk(), true);
+    EXPECT_FALSE(Exists(outside / "secret"));
+    EXPECT_EQ(ReadFile(outside / "real.htm"), kOld);
+    EXPECT_EQ(again.entries[0], ">index.htm,backup err");
+    EXPECT_EQ(again.problems, std::vector<std::string>{"Could not backup file index.htm"});
+}
+
+struct Change {
+    const char* what;
+    DiskCall at;    // the change comes right before the first call of this kind...
+    int afterOpens; // ...once the page has been opened this often
+    std::function<void(const std::string& page)> change;
+};
+
+TEST_F(ReplacementTest, APageChangedDuringItsRefreshKeepsTheChange) {
+    const auto saveByRename = [](const std::string& page) {
+        WriteFile(page + ".new", "saved by an editor\r\n");
+        ::rename((page + ".new").c_str(), page.c_str());
+    };
+    const auto writeInPlace = [](const std::string& page) {
+        ::truncate(page.c_str(), 7);
+    };
+    const Change changes[] = {
+        {"saved by rename while the new page is flushed", DiskCall::Sync, 1, saveByRename},
+        {"written in place while the new page is flushed", DiskCall::Sync, 1, writeInPlace},
+        {"cut short while it is read", DiskCall::Read, 1, writeInPlace},
+        {"saved by rename while it is read", DiskCall::Read, 1, saveByRename},
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.what);
+        WriteFile(dir / "index.htm", kOld);
+        int opens = 0;
+        bool done = false;
+        std::string changed;
+        FakeDisk disk;
+        disk.before = [&](DiskCall call, const std::string& path) {
+            opens += call == DiskCall::Open && path == dir / "index.htm";
+            if (!done && opens >= change.afterOpens && call == change.at) {
+                done = true;
+                change.change(dir / "index.htm");
+                changed = ReadFile(dir / "index.htm");
+            }
+            return 0;
+        };
+        RecordingHost host(dir.path());
+        RunPages(host, disk);
+        ASSERT_TRUE(done);
+        EXPECT_EQ(ReadFile(dir / "index.htm"), changed);
+        EXPECT_EQ(host.entries[0], ">index.htm,page changed");
+        EXPECT_EQ(host.problems,
+                  std::vector<std::string>{"Page changed during processing index.htm"});
+        ExpectOnlyTheSite(false);
+    }
+}
+
+TEST_F(ReplacementTest, TheNewPageIsTheFileThePassWroteNotWhatStandsUnderItsName) {
+    // Another writer's file renamed onto the temporary file's name while the backup is made.
+    FakeDisk disk;
+    bool done = false;
+    disk.before = [&](DiskCall call, const std::string&) {
+        if (!done && call == DiskCall::Sync) {
+            done = true;
+            WriteFile(dir / "intruder", "not the page\r\n");
+            ::rename((dir / "intruder").c_str(), (dir / modGlobal::kTempFileName).c_str());
+        }
+        return 0;
+    };
+    RecordingHost host(dir.path());
+    RunPages(host, disk, true);
+    ASSERT_TRUE(done);
+    EXPECT_EQ(ReadFile(dir / "index.htm"), kNew);
+    EXPECT_EQ(ReadFile(dir / "index.bak"), kOld);
+}
+
+TEST_F(ReplacementTest, AnIncludeGivenAClosingTagAfterItsCheckIsRefused) {
+    int includeReads = -1;
+    FakeDisk disk;
+    disk.before = [&](DiskCall call, const std::string& path) {
+        if (call == DiskCall::Open && path == dir / "nav.inc")
+            includeReads = 0;
+        // The check has read the include to its end: its content, then nothing.
+        if (call == DiskCall::Read && includeReads >= 0 && ++includeReads == 3) {
+            const int fd = ::open((dir / "nav.inc").c_str(), O_WRONLY | O_TRUNC);
+            ::write(fd, "</reririduruv>\r\n", 16);
+            ::close(fd);
+        }
+        return 0;
+    };
+    RecordingHost host(dir.path());
+    RunPages(host, disk);
+    EXPECT_EQ(ReadFile(dir / "index.htm"), kOld);
+    EXPECT_EQ(host.entries[0], ">index.htm,nested tags");
+}
+
+TEST_F(ReplacementTest, WhatStandsUnderTheTemporaryNameIsOnlyEverUnlinked) {
+    ::mkdir((dir / modGlobal::kTempFileName).c_str(), 0755);
+    WriteFile(dir / modGlobal::kTempFileName + "/keep", "kept");
+    RecordingHost host(dir.path());
+    RunPages(host, RealDisk());
+    EXPECT_EQ(ReadFile(dir / modGlobal::kTempFileName + "/keep"), "kept");
+    EXPECT_EQ(host.entries[0], ">index.htm,create error");
+
+    PassOptions check;
+    check.checkOnly = true;
+    RecordingHost checking(dir.path());
+    const BatchSummary summary = RunBatch(checking, {{"index.htm", true}}, check);
+    EXPECT_EQ(checking.entries[0], ">index.htm,create error") << "a check comes to the same verdict";
+    EXPECT_TRUE(summary.wouldChange.empty());
+}
+
+TEST_F(ReplacementTest, LeftoversOfInterruptedReplacementsGoButNotOnesInUse) {
+    WriteFile(dir / ".reririDuruv-abcdEFGH", "left by a crash");
+    WriteFile(dir / ".reririDuruv-inUse123", "another run's");
+    const int held = ::open((dir / ".reririDuruv-inUse123").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    RecordingHost host(dir.path());
+    RunPages(host, RealDisk());
+    EXPECT_FALSE(Exists(dir / ".reririDuruv-abcdEFGH"));
+    EXPECT_TRUE(Exists(dir / ".reririDuruv-inUse123"));
+    ::close(held);
+}
+
+TEST_F(ReplacementTest, ARunWaitsForTheFolderSaysSoAndCanBeAborted) {
+    const int other = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        ::flock(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY), LOCK_EX);
+        ::pause();
+    }
+    ::usleep(100 * 1000);
+    RecordingHost host(dir.path());
+    int pumps = 0;
+    host.onDoEvents = [&](RecordingHost& h) { h.state.AbortRequested = ++pumps > 20; };
+    RunPages(host, RealDisk());
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ::close(other);
+    EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "wait"), 1);
+    EXPECT_EQ(ReadFile(dir / "index.htm"), kOld);
+    EXPECT_EQ(host.entries, (std::vector<std::string>{">>processing aborted!",
+                                                      ">0 file(s) processed. ", ">0 file(s) skipped."}));
+}
+
+TEST_F(ReplacementTest, NoLockIsHeldWhileAProblemIsShown) {
+    WriteFile(dir / "index.htm", "<reririduruv=gone.inc>\r\n</reririduruv>\r\n");
+    bool folderFree = false;
+    FakeDisk disk;
+    struct Host : RecordingHost {
+        using RecordingHost::RecordingHost;
+        std::function<void()> shown;
+        void showProblem(const Problem& problem) override {
+            shown();
+            RecordingHost::showProblem(problem);
+        }
+    } watching(dir.path());
+    watching.shown = [&] {
+        const int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+        folderFree = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        ::close(fd);
+    };
+    RunPages(watching, disk);
+    EXPECT_EQ(watching.problems.size(), 1u);
+    EXPECT_TRUE(folderFree);
+}
+
+} // namespace

@@ -1,0 +1,157 @@
+#include "support.h"
+
+#include "wording.h"
+
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testing_support {
+
+TempDir::TempDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "reririduruv-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot create a temporary folder");
+    path_ = pattern + "/";
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    // Make everything removable again, whatever a test did to the permissions.
+    namespace fs = std::filesystem;
+    for (auto it = fs::recursive_directory_iterator(path_, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored))
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add |
+                        fs::perm_options::nofollow, ignored);
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+bool Exists(const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Program::Program(const std::vector<std::string>& command, const std::string& stdoutTo) {
+    int pipeEnds[2] = {-1, -1};
+    if (stdoutTo == "|" && ::pipe(pipeEnds) != 0)
+        throw std::runtime_error("cannot make a pipe");
+    const std::string outPath = stdoutTo.empty() ? streams_ / "out" : stdoutTo;
+    WriteFile(streams_ / "out", "");
+    WriteFile(streams_ / "err", "");
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        if (stdoutTo == "|")
+            ::close(pipeEnds[0]);
+        const int out = stdoutTo == "|" ? pipeEnds[1]
+                                        : ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(::open((streams_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+        ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
+        std::vector<char*> argv;
+        for (const std::string& argument : command)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    // Nobody reads the pipe: the program's first write meets a closed pipe.
+    if (stdoutTo == "|") {
+        ::close(pipeEnds[0]);
+        ::close(pipeEnds[1]);
+    }
+}
+
+Program::~Program() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+}
+
+void Program::Signal(int signal) {
+    ::kill(pid_, signal);
+}
+
+ProgramRun Program::Wait() {
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+            ReadFile(streams_ / "out"), err()};
+}
+
+ProgramRun RunProgram(const std::vector<std::string>& command) {
+    return Program(command).Wait();
+}
+
+bool OnCi() {
+    const char* ci = std::getenv("CI");
+    return ci != nullptr && std::string(ci) == "true";
+}
+
+void RecordingHost::doEvents() {
+    if (onDoEvents)
+        onDoEvents(*this);
+}
+
+void RecordingHost::pageStage(const std::string& page, PageStage stage) {
+    events.push_back("stage:" + StatusText(page, stage));
+}
+
+void RecordingHost::showProblem(const Problem& problem) {
+    problems.push_back(ProblemMessage(problem));
+    events.push_back("problem:" + problems.back());
+}
+
+void RecordingHost::pageFinished(const std::string& page, const PageOutcome& outcome) {
+    entries.push_back(ProcessedEntry(page, outcome));
+    events.push_back("entry:" + entries.back());
+}
+
+void RecordingHost::runClosed(bool aborted) {
+    if (aborted)
+        entries.push_back(kAbortedLine);
+    events.push_back(aborted ? "closed:aborted" : "closed:done");
+    entries.push_back(ProcessedLine(state.ProcessedCount));
+    entries.push_back(SkippedLine(state.SkippedCount));
+}
+
+bool Changes(DiskCall call) {
+    return call == DiskCall::Write || call == DiskCall::Sync || call == DiskCall::Attributes ||
+           call == DiskCall::Link || call == DiskCall::Rename || call == DiskCall::Unlink;
+}
+
+} // namespace testing_support

@@ -1,0 +1,124 @@
+#pragma once
+
+// What the tests share: scratch folders and files, a program run with its streams, a host
+// that records what the engine tells it, and a disk that can fail or disturb any call.
+
+#include "batch_run.h"
+#include "disk.h"
+
+#include <functional>
+#include <unistd.h>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // The folder, ending with "/".
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + name; }
+
+  private:
+    std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+// The names in a folder, sorted, hidden ones included.
+std::vector<std::string> FolderNames(const std::string& folder);
+
+// A program run to its end: exit status (128 + signal when killed), stdout and stderr.
+struct ProgramRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// A program started in the background, stdin from /dev/null, stdout to a file of its own
+// or to stdoutTo ("/dev/full", or "|" for a pipe that nobody reads).
+class Program {
+  public:
+    explicit Program(const std::vector<std::string>& command, const std::string& stdoutTo = {});
+    ~Program();
+    // What it has written to stderr so far.
+    std::string err() const { return ReadFile(streams_ / "err"); }
+    void Signal(int signal);
+    ProgramRun Wait();
+
+  private:
+    TempDir streams_;
+    int pid_ = -1;
+};
+ProgramRun RunProgram(const std::vector<std::string>& command);
+
+// A fault that needs root (mounts, other users) is skipped where the test runs without it,
+// loudly; with CI=true set it fails instead, so CI proves every fault.
+#define REQUIRE_ROOT()                                                                         \
+    do {                                                                                       \
+        if (::geteuid() != 0) {                                                                \
+            if (::testing_support::OnCi())                                                     \
+                FAIL() << "this fault needs root, and CI must prove it";                       \
+            GTEST_SKIP() << "this fault needs root";                                           \
+        }                                                                                      \
+    } while (false)
+bool OnCi();
+
+// Records every event in order as a line: "stage:TEXT", "wait", "problem:TEXT",
+// "entry:TEXT", "status:" (cleared), "start", "recent", "end", "closed:aborted|done";
+// problems and entries are worded as the window words them.
+class RecordingHost : public BatchHost {
+  public:
+    explicit RecordingHost(std::string folder) : folder_(std::move(folder)) {}
+    std::vector<std::string> events;
+    std::vector<std::string> entries;  // the processed-files list as the window shows it
+    std::vector<std::string> problems; // the texts shown in message boxes
+    bool backup = false;
+    bool errMsgOff = false;
+    std::function<void(RecordingHost&)> onDoEvents;
+    RunState state;
+
+    std::string pathDisplay() const override { return folder_; }
+    bool backupOriginals() const override { return backup; }
+    bool errorMessagesOff() const override { return errMsgOff; }
+    RunState& runState() override { return state; }
+    void doEvents() override;
+    void pageStage(const std::string& page, PageStage stage) override;
+    void waitingForFolder() override { events.push_back("wait"); }
+    void showProblem(const Problem& problem) override;
+    void pageFinished(const std::string& page, const PageOutcome& outcome) override;
+    void clearProcessed() override { entries.clear(); }
+    void runStarted() override { events.push_back("start"); }
+    void clearStatus() override { events.push_back("status:"); }
+    void UpdateRecentFolders() override { events.push_back("recent"); }
+    void runEnded() override { events.push_back("end"); }
+    void runClosed(bool aborted) override;
+
+  private:
+    std::string folder_;
+};
+
+// A disk whose every call is first shown to before(call, path): a non-zero errno value
+// fails the call; anything else the hook does (count, change a file, end the process)
+// happens right before the call.
+class FakeDisk : public Disk {
+  public:
+    std::function<int(DiskCall call, const std::string& path)> before;
+
+  protected:
+    int Before(DiskCall call, const std::string& path) override {
+        return before ? before(call, path) : 0;
+    }
+};
+
+// The calls that change something on disk, in the order a page's refresh makes them.
+bool Changes(DiskCall call);
+
+} // namespace testing_support
