@@ -29,6 +29,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui:
     // The controls keep their places: the client area is fixed below the menu bar.
     ui->centralwidget->setFixedSize(505, 326);
     resize(505, 326 + menuBar()->sizeHint().height());
+    FitTexts(*this);
     SetDefaultButton(ui->cmdSelect);
     // Lists of thousands of entries: measuring one line serves for all, instead of every
     // entry being measured again at each repaint during a run.

@@ -105,6 +105,7 @@ void frmAbout::Form_Load() {
     setWindowTitle("About " + kProgramTitle);
     ui->lblVersion->setText(VersionLine(QStringLiteral(RERIRIDURUV_VERSION)));
     ui->lblTitle->setText(kProgramTitle);
+    FitTexts(*this);
     CentreOnScreen(*this);
 }
 

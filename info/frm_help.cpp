@@ -35,6 +35,7 @@ void frmHelp::SetText(const QString& text) {
     QString shown = text;
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     ui->lblText->setText(shown);
+    FitText(*ui->lblText);
 }
 
 void frmHelp::keyPressEvent(QKeyEvent* event) {

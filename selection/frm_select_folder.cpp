@@ -39,12 +39,6 @@ frmSelectFolder::frmSelectFolder(AvailableFilesWindow& mainWindow)
     ui->setupUi(this);
     SetUpDialog(*this, QSize(439, 288));
     ui->Dir1->installEventFilter(this);
-    // The title takes one line, as designed; a wide desktop font is made smaller for it.
-    QFont titleFont = ui->lblTitle->font();
-    while (titleFont.pointSizeF() > 6 &&
-           QFontMetrics(titleFont).horizontalAdvance(ui->lblTitle->text()) > ui->lblTitle->width())
-        titleFont.setPointSizeF(titleFont.pointSizeF() - 0.5);
-    ui->lblTitle->setFont(titleFont);
     // The title's area reaches down over the upper half of the check box; clicks there are
     // meant for the box, which the title, lying above it, would otherwise swallow.
     ui->lblTitle->setAttribute(Qt::WA_TransparentForMouseEvents);

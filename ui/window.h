@@ -13,8 +13,17 @@ class QWidget;
 void CentreOnScreen(QWidget& window);
 
 // A dialog with a title bar, a system menu and a close box, no minimise or maximise
-// button, of a fixed size.
+// button, of a fixed size, its texts fitted.
 void SetUpDialog(QDialog& dialog, QSize size);
+
+// True when the label's or button's text needs more room than the widget has: a label's
+// lines are as the text breaks them, none broken by wrapping.
+bool NeedsMoreRoom(const QWidget& widget);
+// Sets the widget's text in a smaller font, half a point at a time, until it fits; the
+// windows keep their designed sizes at any desktop font.
+void FitText(QWidget& widget);
+// FitText for every label and button of window.
+void FitTexts(QWidget& window);
 
 // Enter on a focused push button presses it. True when the key was taken.
 bool PressFocusedButton(const QWidget& window, const QKeyEvent& event);

@@ -1,10 +1,12 @@
 // The main window: its message boxes as one table, the run it starts, the options it keeps,
 // names of any bytes, and the list's double-click.
 
+#include "frm_help.h"
 #include "frm_main.h"
 #include "mod_global.h"
 #include "store_support.h"
 #include "stored_settings.h"
+#include "window.h"
 #include "window_support.h"
 
 #include <QAction>
@@ -167,6 +169,29 @@ TEST_F(MainWindowTest, EnterPressesTheDefaultButton) {
     boxes.answers = {Answer::Cancel};
     QTest::keyClick(window.get(), Qt::Key_Return);
     EXPECT_EQ(boxes.texts(), QStringList{kProcessAll.text}) << "then Process";
+}
+
+TEST_F(MainWindowTest, EveryTextOfEveryWindowShowsWhole) {
+    QStringList crowded;
+    const auto look = [&](QWidget* shown) {
+        for (QWidget* widget : shown->findChildren<QWidget*>())
+            if (NeedsMoreRoom(*widget))
+                crowded << shown->objectName() + "." + widget->objectName();
+        if (auto* help = qobject_cast<frmHelp*>(shown)) {
+            EXPECT_EQ(help->Text(), "1. Click Select Path button and select target folder\r"
+                                    "2. Go to step 3 (process all) or select files\r"
+                                    "3. Click Process button\r\r"
+                                    "Replaces text between the <reririduruv=file> and\r"
+                                    "</reririduruv> tags within specified file.");
+        }
+        if (shown != window.get())
+            shown->close();
+    };
+    look(window.get());
+    for (const auto open : {&frmMain::mnuSelect_Click, &frmMain::mnuRecent_Click,
+                            &frmMain::mnuHelp_Click, &frmMain::mnuAbout_Click})
+        EXPECT_TRUE(WithModal([&] { (window.get()->*open)(); }, look));
+    EXPECT_TRUE(crowded.isEmpty()) << crowded.join(", ").toStdString();
 }
 
 } // namespace
