@@ -16,13 +16,15 @@ build_cli() {
     local build_log
     build_log="$(mktemp)"
     if ! bash "$root/scripts/build.sh" build-bench -DCMAKE_BUILD_TYPE=Release \
-        -DRERIRIDURUV_GUI=OFF -DBUILD_TESTING=OFF >"$build_log" 2>&1; then
+        -DRERIRIDURUV_GUI=OFF -DBUILD_TESTING=OFF -DRERIRIDURUV_BENCH=ON >"$build_log" 2>&1; then
         cat "$build_log" >&2
         fail "the build failed"
     fi
     rm -f "$build_log"
     cli="$root/build-bench/cli/reririduruv-cli"
-    [ -x "$cli" ] || fail "no reririduruv-cli in build-bench"
+    floor="$root/build-bench/bench/durable_floor"
+    cli="${CLI:-$cli}"
+    [ -x "$cli" ] || fail "no reririduruv-cli at $cli"
 }
 
 # Makes the work folder (removed on exit) and a site of PAGES pages of SIZE_KB in it; sets

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Benchmarks reririduruv-cli: a refresh of a generated site against `cp -r` of the same
-# site (wall time, alternating runs), and the peak memory of a refresh of very large pages.
+# Benchmarks reririduruv-cli: a refresh of a generated site against the floor of any
+# durable refresh (every page read, written to a new file, flushed and renamed over it,
+# without parsing: one page at a time, and 8 at once so that the flushes overlap) and
+# against `cp -r` (wall time, alternating runs on fresh copies), and the peak memory of a
+# refresh of very large pages.
 # See bench/README.md. Needs cmake, a C++ compiler, CLI11, awk and GNU time
 # (Debian: apt-get install build-essential cmake libcli11-dev time).
 #
 # Environment: RUNS (timed runs of each command, default 7), PAGES (default 2000),
 # SIZE_KB (default 40), BIG_MB (size of the large pages, default 200), BENCH_DIR (where the
 # sites are made, default a new folder in $TMPDIR or /tmp; it is removed afterwards),
-# STRACE=1 (also print the system calls of one refresh, needs strace).
+# STRACE=1 (also print the system calls of one refresh, needs strace), CLI (time this
+# reririduruv-cli instead of the one built here, say an earlier build to compare with).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 runs="${RUNS:-7}"
@@ -48,7 +52,10 @@ cp_copy="$work/copy"
 : >"$work/refresh.cpu"
 : >"$work/cp.cpu"
 : >"$work/cpsync.cpu"
-echo "== Timing: refresh vs cp -r vs cp -r + fsync, $runs alternating runs each (after one warm-up)"
+: >"$work/floor1.times"
+: >"$work/floor8.times"
+echo "== Timing: refresh vs the durable floor (one page at a time, 8 at once) vs cp -r vs cp -r + fsync,"
+echo "   $runs alternating runs each (after one warm-up), each on a fresh copy"
 for ((run = 0; run <= runs; run++)); do
     rm -rf "$refresh_copy" "$cp_copy"
     cp -r "$site" "$refresh_copy"
@@ -68,6 +75,14 @@ for ((run = 0; run <= runs; run++)); do
     cpsync_ns=$elapsed_ns cpsync_cpu=$cpu_ns
     rm -rf "$cp_copy"
     sync
+    for threads in 1 8; do
+        cp -r "$site" "$cp_copy"
+        sync
+        measure "$floor" "$cp_copy" "$threads"
+        eval "floor${threads}_ns=\$elapsed_ns"
+        rm -rf "$cp_copy"
+        sync
+    done
     if [ "$run" -gt 0 ]; then
         echo "$ns" >>"$work/refresh.times"
         echo "$kb" >>"$work/refresh.rss"
@@ -76,12 +91,16 @@ for ((run = 0; run <= runs; run++)); do
         echo "$cpu" >>"$work/refresh.cpu"
         echo "$cp_cpu" >>"$work/cp.cpu"
         echo "$cpsync_cpu" >>"$work/cpsync.cpu"
-        echo "   run $run: refresh $(seconds "$ns") s, cp -r $(seconds "$cp_ns") s, cp -r + fsync $(seconds "$cpsync_ns") s; load $(cut -d' ' -f1 /proc/loadavg)"
+        echo "$floor1_ns" >>"$work/floor1.times"
+        echo "$floor8_ns" >>"$work/floor8.times"
+        echo "   run $run: refresh $(seconds "$ns") s, floor $(seconds "$floor1_ns") s, overlapped floor $(seconds "$floor8_ns") s, cp -r $(seconds "$cp_ns") s, cp -r + fsync $(seconds "$cpsync_ns") s; load $(cut -d' ' -f1 /proc/loadavg)"
     fi
 done
 refresh_median=$(median <"$work/refresh.times")
 cp_median=$(median <"$work/cp.times")
 cpsync_median=$(median <"$work/cpsync.times")
+floor1_median=$(median <"$work/floor1.times")
+floor8_median=$(median <"$work/floor8.times")
 site_peak_kb=$(sort -n "$work/refresh.rss" | tail -n1)
 refresh_cpu=$(median <"$work/refresh.cpu")
 cp_cpu=$(median <"$work/cp.cpu")
@@ -90,9 +109,13 @@ cpsync_cpu=$(median <"$work/cpsync.cpu")
 echo
 echo "Site: $page_count pages, $(du -sm "$site" | cut -f1) MB"
 echo "median refresh            $(seconds "$refresh_median") s   ($(awk -v n="$page_count" -v ns="$refresh_median" 'BEGIN { printf "%.0f", n / (ns / 1e9) }') pages/s)"
+echo "median durable floor      $(seconds "$floor1_median") s   (read, new file, fsync, rename; one page at a time)"
+echo "median overlapped floor   $(seconds "$floor8_median") s   (the same, 8 pages at once)"
 echo "median cp -r              $(seconds "$cp_median") s"
 echo "median cp -r + fsync      $(seconds "$cpsync_median") s"
-echo "ratio refresh / cp -r          $(ratio "$refresh_median" "$cp_median")   (target <= 3)"
+echo "ratio refresh / floor            $(ratio "$refresh_median" "$floor1_median")"
+echo "ratio refresh / overlapped floor $(ratio "$refresh_median" "$floor8_median")   (target <= 1.25)"
+echo "ratio refresh / cp -r          $(ratio "$refresh_median" "$cp_median")"
 echo "ratio refresh / (cp -r+fsync)  $(ratio "$refresh_median" "$cpsync_median")"
 echo "peak RSS of the refresh   $site_peak_kb KB"
 echo "processor time (user + system), medians: refresh $(seconds "$refresh_cpu") s, cp -r $(seconds "$cp_cpu") s, cp -r + fsync $(seconds "$cpsync_cpu") s"

@@ -39,17 +39,14 @@ int main(int argc, char* argv[]) {
     const std::string folder =
         QFile::encodeName(QDir(arguments[1]).absolutePath()).toStdString() + "/";
     std::vector<std::string> names;
-    if (!ListFiles(folder, kHtmlPatterns, names)) {
+    if (ListFiles(folder, kHtmlPatterns, names) != 0) {
         std::fprintf(stderr, "window_bench: cannot read %s\n", folder.c_str());
         return 2;
     }
-    QStringList entries;
-    for (const std::string& name : names)
-        entries << QFile::decodeName(QByteArray::fromStdString(name));
 
     frmMain window;
     window.show();
-    window.setAvailableFiles(QFile::decodeName(QByteArray::fromStdString(folder)), entries);
+    window.setAvailableFiles(folder, names);
     window.EnableProcessButton();
     if (arguments.contains("--no-events"))
         window.setEventInterval(INT_MAX);
