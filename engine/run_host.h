@@ -44,6 +44,7 @@ enum class PageResult {
 };
 
 struct PageOutcome {
+    std::string page; // the page's name as the caller gave it
     PageResult result = PageResult::Aborted;
     int blocks = 0;
     std::optional<Problem> problem; // what stopped the pass, for Failed

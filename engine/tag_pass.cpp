@@ -45,16 +45,23 @@ bool RemoveTempFile(Disk& disk, const std::string& tempPath, const struct stat* 
     return error == 0 || error == ENOENT;
 }
 
+} // namespace
+
 // The work of one page. Each failure notes its problem in the outcome and returns false;
-// ProcessFile reports it once the pass, and with it the folder's lock, is gone.
+// PagePass::Complete reports it once the folder's lock is free again.
 class Pass {
   public:
     Pass(PassHost& host, Disk& disk, const std::string& pageName, const PassOptions& options)
         : host_(host), disk_(disk), state_(host.runState()), pageName_(pageName),
           options_(options), folder_(host.pathDisplay()), pagePath_(folder_ + pageName),
-          tempPath_(folder_ + modGlobal::kTempFileName) {}
+          tempPath_(folder_ + modGlobal::kTempFileName) {
+        outcome_.page = pageName;
+    }
 
-    PageOutcome Run();
+    // True when the page's new files wait to be flushed before Complete.
+    bool Run();
+    std::vector<int> FilesToFlush() const;
+    PageOutcome Complete(const std::vector<int>& flushErrors);
 
   private:
     // Reads the page through the tag pass into the temporary file or, comparing, into a
@@ -67,9 +74,11 @@ class Pass {
     bool RefreshBlock(text::PageScanner& scanner, const text::Line& line);
     // The page's name still leads to the file that was opened, unchanged since.
     bool StillThePage();
-    bool Backup();
-    bool Replace();
-    PageOutcome Finish();
+    bool PrepareBackup();
+    bool PrepareReplacement();
+    bool PutInPlace(const std::vector<int>& flushErrors);
+    // Counts the page and removes its temporary file.
+    void Finish();
 
     bool Fail(ProblemKind kind, const std::string& path = {});
     // A failed write is the temporary file's fault; a failed read is the page's, or the
@@ -103,6 +112,11 @@ class Pass {
     text::OutputSink* out_ = nullptr;
     std::string lineEnd_;
     int blocks_ = 0;
+    // The new versions of the backup and of the page, waiting to be flushed and put in
+    // place; the page's under the name its links lead to.
+    std::optional<NewFile> backup_;
+    std::optional<NewFile> newPage_;
+    std::string target_;
     PageOutcome outcome_;
 };
 
@@ -259,112 +273,161 @@ bool Pass::StillThePage() {
 
 // The backup is a copy of the page as it was read, never written through a link that
 // stands under the backup's name.
-bool Pass::Backup() {
-    const std::string backupPath = BackupPathOf(pagePath_);
+bool Pass::PrepareBackup() {
     struct stat existing {};
-    const int found = disk_.Status(backupPath, existing, false);
+    const int found = disk_.Status(BackupPathOf(pagePath_), existing, false);
     if ((found != 0 && found != ENOENT) || (found == 0 && !S_ISREG(existing.st_mode)))
         return false;
-    NewFile backup(disk_);
-    return backup.Create(FolderOf(backupPath)) == 0 &&
+    NewFile& backup = backup_.emplace(disk_);
+    return backup.Create(FolderOf(pagePath_)) == 0 &&
            disk_.CopyAll(page_.get(), backup.fd()) == 0 &&
            backup.TakeExtendedAttributesOf(page_.get()) == 0 &&
-           backup.TakeOwnerAndModeOf(opened_, true) == 0 && backup.Sync() == 0 &&
-           backup.Publish(backupPath) == 0;
+           backup.TakeOwnerAndModeOf(opened_, true) == 0;
 }
 
-// The new page is the temporary file's content taken from its descriptor, put in place
-// only while the page's name still leads to the page as it was read. A page that is a
-// symbolic link keeps the link; the file it leads to is replaced.
-bool Pass::Replace() {
-    std::string target;
-    NewFile page(disk_);
-    if (ResolveLinkTarget(disk_, pagePath_, target) != 0 || page.Create(FolderOf(target)) != 0 || disk_.CopyAll(temp_.get(), page.fd()) != 0 ||
-        page.TakeExtendedAttributesOf(page_.get()) != 0 ||
-        page.TakeOwnerAndModeOf(opened_, true) != 0 || page.Sync() != 0)
+// The new page is the temporary file's content taken from its descriptor. A page that is
+// a symbolic link keeps the link; the file it leads to is replaced.
+bool Pass::PrepareReplacement() {
+    NewFile& page = newPage_.emplace(disk_);
+    return ResolveLinkTarget(disk_, pagePath_, target_) == 0 &&
+           page.Create(FolderOf(target_)) == 0 && disk_.CopyAll(temp_.get(), page.fd()) == 0 &&
+           page.TakeExtendedAttributesOf(page_.get()) == 0 &&
+           page.TakeOwnerAndModeOf(opened_, true) == 0;
+}
+
+// The flushed new page is put in place only while the page's name still leads to the page
+// as it was read.
+bool Pass::PutInPlace(const std::vector<int>& flushErrors) {
+    std::size_t next = 0;
+    if (backup_ && (flushErrors[next++] != 0 || backup_->Publish(BackupPathOf(pagePath_)) != 0))
+        return Fail(ProblemKind::BackupFailed);
+    if (flushErrors[next] != 0)
         return Fail(ProblemKind::CreateFailed);
     if (!StillThePage())
         return Fail(ProblemKind::PageChanged);
-    if (page.Publish(target) != 0)
+    if (newPage_->Publish(target_) != 0)
         return Fail(ProblemKind::CreateFailed);
     return true;
 }
 
-PageOutcome Pass::Run() {
+bool Pass::Run() {
     host_.pageStage(pageName_, PageStage::Started);
     if (options_.refreshedBytes != nullptr)
         options_.refreshedBytes->clear();
     if (options_.checkOnly) {
         if (!Read(true))
-            return outcome_;
+            return false;
         outcome_.wouldChange = blocks_ > 0 && check_->Differs();
         // An only-changed run makes its temporary file only for a page that differs.
-        if (options_.onlyChanged && outcome_.wouldChange && TempFileRefused()) {
-            Fail(ProblemKind::CreateFailed);
-            return outcome_;
-        }
-        return Finish();
+        if (options_.onlyChanged && outcome_.wouldChange && TempFileRefused())
+            return Fail(ProblemKind::CreateFailed);
+        Finish();
+        return false;
     }
     if (options_.onlyChanged) {
         // A look without the folder's lock, which guards only the temporary file.
         if (!Read(true))
-            return outcome_;
+            return false;
         if (blocks_ == 0 || !check_->Differs()) {
             outcome_.upToDate = blocks_ > 0;
-            return Finish();
+            Finish();
+            return false;
         }
     }
 
     FolderLock lock;
     if (!lock.Take(host_, folder_, disk_)) {
         outcome_.result = PageResult::Aborted;
-        return outcome_;
+        return false;
     }
     if (!Read(false))
-        return outcome_;
-    if (blocks_ > 0) {
-        if (host_.backupOriginals()) {
-            host_.pageStage(pageName_, PageStage::BackingUp);
-            if (!Backup()) {
-                Fail(ProblemKind::BackupFailed);
-                return outcome_;
-            }
-        }
-        host_.pageStage(pageName_, PageStage::Saving);
-        if (!Replace())
-            return outcome_;
+        return false;
+    if (blocks_ == 0) {
+        Finish();
+        return false;
     }
-    return Finish();
+    if (host_.backupOriginals()) {
+        host_.pageStage(pageName_, PageStage::BackingUp);
+        if (!PrepareBackup())
+            return Fail(ProblemKind::BackupFailed);
+    }
+    host_.pageStage(pageName_, PageStage::Saving);
+    if (!PrepareReplacement())
+        return Fail(ProblemKind::CreateFailed);
+    // The new page holds the temporary file's content: the name is free for the next page.
+    Finish();
+    return true;
 }
 
-PageOutcome Pass::Finish() {
-    outcome_.blocks = blocks_;
-    if (blocks_ > 0) {
-        ++state_.ProcessedCount;
-        outcome_.result = PageResult::Replaced;
-    } else {
-        ++state_.SkippedCount;
-        outcome_.result = PageResult::NoBlocks;
-    }
-    if (temp_.valid()) {
-        temp_.close();
-        outcome_.tempNotDeleted = !RemoveTempFile(disk_, tempPath_, &tempStat_);
+std::vector<int> Pass::FilesToFlush() const {
+    std::vector<int> files;
+    if (backup_)
+        files.push_back(backup_->fd());
+    if (newPage_)
+        files.push_back(newPage_->fd());
+    return files;
+}
+
+PageOutcome Pass::Complete(const std::vector<int>& flushErrors) {
+    if (newPage_ && outcome_.result != PageResult::Failed) {
+        if (PutInPlace(flushErrors))
+            ++state_.ProcessedCount;
+        backup_.reset();
+        newPage_.reset();
     }
     return outcome_;
 }
 
-} // namespace
+void Pass::Finish() {
+    outcome_.blocks = blocks_;
+    outcome_.result = blocks_ > 0 ? PageResult::Replaced : PageResult::NoBlocks;
+    // A page that is written is counted once it is in place.
+    if (blocks_ > 0 && !newPage_)
+        ++state_.ProcessedCount;
+    if (blocks_ == 0)
+        ++state_.SkippedCount;
+    if (temp_.valid()) {
+        temp_.close();
+        outcome_.tempNotDeleted = !RemoveTempFile(disk_, tempPath_, &tempStat_);
+    }
+}
+
+PagePass::PagePass(PassHost& host, const std::string& pageName, const PassOptions& options)
+    : pass_(std::make_unique<Pass>(host, options.disk != nullptr ? *options.disk : RealDisk(),
+                                   pageName, options)),
+      host_(host), pageName_(pageName) {}
+
+PagePass::~PagePass() = default;
+
+bool PagePass::Run() {
+    return pass_->Run();
+}
+
+std::vector<int> PagePass::FilesToFlush() const {
+    return pass_->FilesToFlush();
+}
+
+PageOutcome PagePass::Complete(const std::vector<int>& flushErrors) {
+    const PageOutcome outcome = pass_->Complete(flushErrors);
+    // The page's files are closed and the folder's lock is free by now.
+    pass_.reset();
+    if (outcome.problem)
+        ReportProblem(host_, *outcome.problem);
+    if (outcome.tempNotDeleted)
+        ReportProblem(host_, Problem{ProblemKind::TempNotDeleted, {}, host_.pathDisplay()});
+    if (outcome.result != PageResult::Aborted)
+        host_.pageFinished(pageName_, outcome);
+    return outcome;
+}
 
 PageOutcome ProcessFile(PassHost& host, const std::string& pageName, const PassOptions& options) {
     Disk& disk = options.disk != nullptr ? *options.disk : RealDisk();
-    const PageOutcome outcome = Pass(host, disk, pageName, options).Run();
-    if (outcome.problem)
-        ReportProblem(host, *outcome.problem);
-    if (outcome.tempNotDeleted)
-        ReportProblem(host, Problem{ProblemKind::TempNotDeleted, {}, host.pathDisplay()});
-    if (outcome.result != PageResult::Aborted)
-        host.pageFinished(pageName, outcome);
-    return outcome;
+    PagePass pass(host, pageName, options);
+    std::vector<int> flushErrors;
+    if (pass.Run())
+        for (const int fd : pass.FilesToFlush())
+            flushErrors.push_back(disk.Sync(fd));
+    return pass.Complete(flushErrors);
 }
 
 bool DeleteTempFile(PassHost& host, const std::string& tempPath, Disk& disk) {

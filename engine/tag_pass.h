@@ -5,7 +5,9 @@
 #include "disk.h"
 #include "run_host.h"
 
+#include <memory>
 #include <string>
+#include <vector>
 
 struct PassOptions {
     // Changes nothing on disk: the refreshed page is only compared with the page, and the
@@ -25,6 +27,28 @@ struct PassOptions {
 // reports its problem once the folder is free again, and gives the host the page's entry.
 PageOutcome ProcessFile(PassHost& host, const std::string& pageName,
                         const PassOptions& options = {});
+
+// ProcessFile in two steps, so that a page's new files can be flushed while the next page
+// is read: Run reads the page and writes its new version; Complete puts it in place.
+class PagePass {
+  public:
+    PagePass(PassHost& host, const std::string& pageName, const PassOptions& options);
+    ~PagePass();
+
+    // True when the page's new files (FilesToFlush) wait to be flushed; false when the
+    // page is done and Complete only reports it.
+    bool Run();
+    std::vector<int> FilesToFlush() const;
+    // With the flushes' results (0 or an errno value, one for each file of FilesToFlush):
+    // puts the page in place while it is still the page that was read, reports its problem
+    // and gives the host its entry.
+    PageOutcome Complete(const std::vector<int>& flushErrors = {});
+
+  private:
+    std::unique_ptr<class Pass> pass_;
+    PassHost& host_;
+    std::string pageName_;
+};
 
 // Removes the temporary file if it is a file or a link (a plain unlink: a folder of that
 // name is left alone) and reports a failure. Returns false when it reported one.

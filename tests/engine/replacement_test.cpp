@@ -5,6 +5,7 @@
 #include "mod_global.h"
 #include "support.h"
 
+#include <atomic>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -55,7 +56,7 @@ TEST_F(ReplacementTest, KilledAtAnyCallThePageIsOldOrNewAndTheNextRunFinishes) {
             WriteFile(dir / "index.htm", kOld);
             const pid_t child = ::fork();
             if (child == 0) {
-                int calls = 0;
+                std::atomic<int> calls = 0;
                 FakeDisk disk;
                 disk.before = [&](DiskCall, const std::string&) {
                     if (++calls == killAt)
@@ -98,7 +99,7 @@ TEST_F(ReplacementTest, AFailedCallIsReportedOrLeavesNoTrace) {
     for (const bool backup : {false, true}) {
         for (int failAt = 1;; ++failAt) {
             WriteFile(dir / "index.htm", kOld);
-            int calls = 0;
+            std::atomic<int> calls = 0;
             DiskCall failed{};
             std::string failedPath;
             FakeDisk disk;
@@ -213,8 +214,8 @@ TEST_F(ReplacementTest, APageChangedDuringItsRefreshKeepsTheChange) {
     for (const Change& change : changes) {
         SCOPED_TRACE(change.what);
         WriteFile(dir / "index.htm", kOld);
-        int opens = 0;
-        bool done = false;
+        std::atomic<int> opens = 0;
+        std::atomic<bool> done = false;
         std::string changed;
         FakeDisk disk;
         disk.before = [&](DiskCall call, const std::string& path) {
@@ -240,10 +241,9 @@ TEST_F(ReplacementTest, APageChangedDuringItsRefreshKeepsTheChange) {
 TEST_F(ReplacementTest, TheNewPageIsTheFileThePassWroteNotWhatStandsUnderItsName) {
     // Another writer's file renamed onto the temporary file's name while the backup is made.
     FakeDisk disk;
-    bool done = false;
+    std::atomic<bool> done = false;
     disk.before = [&](DiskCall call, const std::string&) {
-        if (!done && call == DiskCall::Sync) {
-            done = true;
+        if (call == DiskCall::Sync && !done.exchange(true)) {
             WriteFile(dir / "intruder", "not the page\r\n");
             ::rename((dir / "intruder").c_str(), (dir / modGlobal::kTempFileName).c_str());
         }
