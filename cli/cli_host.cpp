@@ -140,7 +140,7 @@ void CliHost::PrintDiff(const std::string& page) {
 }
 
 void CliHost::DrawProgress() {
-    if (!terminal_ || options_.detail == Detail::Quiet)
+    if (!terminal_ || options_.detail == Detail::Quiet || options_.pageCount == 0)
         return;
     const auto now = std::chrono::steady_clock::now();
     if (now - lastDrawn_ < kProgressInterval)

@@ -8,6 +8,7 @@
 #include "run_host.h"
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 class CliHost : public BatchHost {
@@ -59,6 +60,13 @@ class CliHost : public BatchHost {
     void waitingForFolder() override;
     void showProblem(const Problem& problem) override;
     void pageFinished(const std::string& page, const PageOutcome& outcome) override;
+    void includeNamed(const std::string& page, const std::string& includePath) override {
+        if (onIncludeNamed)
+            onIncludeNamed(folder_ + page, includePath);
+    }
+    // Told of every include file a page names, by the page's path and the include's.
+    std::function<void(const std::string& pagePath, const std::string& includePath)>
+        onIncludeNamed;
 
     void clearProcessed() override {}
     void runStarted() override {}

@@ -2,9 +2,12 @@
 
 #include "options.h"
 #include "site_run.h"
+#include "watch.h"
 
 int main(int argc, char** argv) {
     int exitStatus = 0;
     const std::optional<CliOptions> options = ParseOptions(argc, argv, exitStatus);
-    return options ? RunSite(*options) : exitStatus;
+    if (!options)
+        return exitStatus;
+    return options->watch ? WatchSite(*options) : RunSite(*options);
 }

@@ -28,6 +28,9 @@ std::optional<CliOptions> ParseOptions(int argc, char** argv, int& exitStatus) {
     app.add_flag("--diff", options.diff, "With --check: also print a unified diff of each such page");
     app.add_flag("-q,--quiet", options.quiet, "Print only problems and the summary lines");
     app.add_flag("-v,--verbose", options.verbose, "Also print the status texts of every page");
+    app.add_flag("-w,--watch", options.watch,
+                 "Refresh what is out of date, then keep refreshing the pages that depend on "
+                 "whatever is saved, until interrupted");
     app.add_option("FOLDER", options.folder, "The folder that holds the pages")->required();
     app.add_option("PAGE", options.pages, "Pages of FOLDER to refresh, by file name (default: all)");
     app.set_version_flag("--version", "reririduruv-cli " RERIRIDURUV_VERSION);
@@ -53,6 +56,8 @@ std::optional<CliOptions> ParseOptions(int argc, char** argv, int& exitStatus) {
         wrong = "--quiet and --verbose exclude each other";
     else if (options.recursive && !options.pages.empty())
         wrong = "--recursive takes every page below FOLDER, so no PAGE";
+    else if (options.watch && (options.check || !options.pages.empty()))
+        wrong = "--watch keeps every page of FOLDER refreshed, so no --check and no PAGE";
     for (const std::string& page : options.pages)
         if (wrong.empty() && (page.empty() || page.find('/') != std::string::npos))
             wrong = "a PAGE is a file name in FOLDER, without a folder part: " + page;

@@ -15,6 +15,7 @@ struct CliOptions {
     bool onlyChanged = false;
     bool quiet = false;
     bool verbose = false;
+    bool watch = false;
     std::string logFile; // empty: problems go to stderr
     std::string folder;  // as given
     std::vector<std::string> pages;

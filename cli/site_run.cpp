@@ -1,25 +1,13 @@
 #include "site_run.h"
 
 #include "batch_run.h"
-#include "cli_host.h"
 #include "file_list.h"
 #include "mod_global.h"
-#include "site_walk.h"
 #include "wording.h"
 
-#include <cstdint>
 #include <cstring>
 
 namespace {
-
-// What the batches of all folders came to together.
-struct RunTotals {
-    bool aborted = false;
-    int problems = 0;
-    std::int64_t processed = 0;
-    std::int64_t skipped = 0;
-    std::vector<std::string> wouldChange; // relative to the site's folder
-};
 
 CliHost::Options HostOptions(const CliOptions& options, std::size_t pageCount) {
     CliHost::Options host;
@@ -34,29 +22,40 @@ CliHost::Options HostOptions(const CliOptions& options, std::size_t pageCount) {
     return host;
 }
 
-// One batch for each folder, run in that folder as if it had been named alone, so include
-// names, the temporary file and the log's run header all belong to it.
-RunTotals RunFolders(CliHost& host, const std::vector<SiteFolder>& site,
-                     const PassOptions& passOptions) {
+} // namespace
+
+SiteRun::SiteRun(const CliOptions& options, std::size_t pageCount)
+    : options_(options), host_(HostOptions(options, pageCount)) {
+    if (!options.logFile.empty())
+        modGlobal::SetLogFile(options.logFile);
+    CliHost::InstallSignals();
+    passOptions_.checkOnly = options.check;
+    passOptions_.onlyChanged = options.onlyChanged;
+    if (options.diff)
+        passOptions_.refreshedBytes = host_.refreshedBytes();
+}
+
+RunTotals SiteRun::Refresh(const std::vector<SiteFolder>& site) {
     RunTotals totals;
+    const int diffProblemsBefore = host_.diffProblems();
     for (const SiteFolder& folder : site) {
-        if (CliHost::AbortSignalled() || host.outputLost()) {
+        if (CliHost::AbortSignalled() || host_.outputLost()) {
             totals.aborted = true;
             break;
         }
-        host.SetFolder(folder.path, folder.prefix);
+        host_.SetFolder(folder.path, folder.prefix);
         if (!folder.readable) {
-            ReportProblem(host, Problem{ProblemKind::FolderUnreadable, {}, folder.path});
+            ReportProblem(host_, Problem{ProblemKind::FolderUnreadable, {}, folder.path});
             ++totals.problems;
             continue;
         }
         std::vector<BatchEntry> entries;
         for (const std::string& name : folder.pages)
             entries.push_back({name, true});
-        const BatchSummary summary = RunBatch(host, entries, passOptions);
+        const BatchSummary summary = RunBatch(host_, entries, passOptions_);
         totals.problems += summary.problems;
-        totals.processed += host.runState().ProcessedCount;
-        totals.skipped += host.runState().SkippedCount;
+        totals.processed += host_.runState().ProcessedCount;
+        totals.skipped += host_.runState().SkippedCount;
         for (const std::string& name : summary.wouldChange)
             totals.wouldChange.push_back(folder.prefix + name);
         if (summary.aborted) {
@@ -64,11 +63,29 @@ RunTotals RunFolders(CliHost& host, const std::vector<SiteFolder>& site,
             break;
         }
     }
-    totals.problems += host.diffProblems();
+    totals.problems += host_.diffProblems() - diffProblemsBefore;
     return totals;
 }
 
-} // namespace
+int SiteRun::Close(const RunTotals& totals) {
+    if (options_.check) {
+        if (!options_.quiet)
+            for (const std::string& name : totals.wouldChange)
+                host_.PrintLine(name);
+    } else {
+        if (totals.aborted && !host_.outputLost())
+            host_.PrintLine(kAbortedLine);
+        host_.PrintLine(ProcessedLine(totals.processed));
+        host_.PrintLine(SkippedLine(totals.skipped));
+    }
+    if (host_.outputLost())
+        return kExitOutputLost;
+    if (totals.aborted)
+        return kExitAborted;
+    if (totals.problems > 0 || !totals.wouldChange.empty())
+        return kExitProblems;
+    return 0;
+}
 
 int RunSite(const CliOptions& options) {
     if (!modGlobal::CheckFolderExists(options.folder))
@@ -86,36 +103,6 @@ int RunSite(const CliOptions& options) {
     std::size_t pageCount = 0;
     for (const SiteFolder& siteFolder : site)
         pageCount += siteFolder.pages.size();
-
-    if (!options.logFile.empty())
-        modGlobal::SetLogFile(options.logFile);
-    CliHost host(HostOptions(options, pageCount));
-    CliHost::InstallSignals();
-    PassOptions passOptions;
-    passOptions.checkOnly = options.check;
-    passOptions.onlyChanged = options.onlyChanged;
-    if (options.diff)
-        passOptions.refreshedBytes = host.refreshedBytes();
-
-    const RunTotals totals = RunFolders(host, site, passOptions);
-
-    // The batches' own closing lines are not printed; the run's come once, with the totals
-    // of all folders.
-    if (options.check) {
-        if (!options.quiet)
-            for (const std::string& name : totals.wouldChange)
-                host.PrintLine(name);
-    } else {
-        if (totals.aborted && !host.outputLost())
-            host.PrintLine(kAbortedLine);
-        host.PrintLine(ProcessedLine(totals.processed));
-        host.PrintLine(SkippedLine(totals.skipped));
-    }
-    if (host.outputLost())
-        return kExitOutputLost;
-    if (totals.aborted)
-        return kExitAborted;
-    if (totals.problems > 0 || !totals.wouldChange.empty())
-        return kExitProblems;
-    return 0;
+    SiteRun run(options, pageCount);
+    return run.Close(run.Refresh(site));
 }

@@ -79,6 +79,11 @@ class PassHost {
     virtual void showProblem(const Problem& problem) = 0;
     // The page's entry of the processed-files list (ProcessedEntry words it).
     virtual void pageFinished(const std::string& page, const PageOutcome& outcome) = 0;
+    // A block of the page names the include file at includePath (found or not).
+    virtual void includeNamed(const std::string& page, const std::string& includePath) {
+        (void)page;
+        (void)includePath;
+    }
 };
 
 // The window's side of a run, beyond what the pass itself needs.

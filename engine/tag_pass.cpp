@@ -229,6 +229,7 @@ bool Pass::RefreshBlock(text::PageScanner& scanner, const text::Line& line) {
                            includeName))
         return Fail(ProblemKind::ReadFailed);
     const std::string includePath = ResolveIncludePath(folder_, includeName);
+    host_.includeNamed(pageName_, includePath);
 
     FileDescriptor includeFd;
     struct stat includeStat {};

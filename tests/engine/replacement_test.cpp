@@ -140,8 +140,7 @@ TEST_F(ReplacementTest, AFailedCallIsReportedOrLeavesNoTrace) {
 }
 
 TEST_F(ReplacementTest, TheNewPageKeepsOwnerGroupModeAndExtendedAttributes) {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "giving a page another owner needs root";
+    REQUIRE_ROOT();
     const std::string page = dir / "index.htm";
     ASSERT_EQ(::chown(page.c_str(), 1234, 4321), 0);
     ASSERT_EQ(::chmod(page.c_str(), 02640), 0);

@@ -101,6 +101,19 @@ Program::~Program() {
     }
 }
 
+bool Program::WaitForLines(const std::string& prefix, int count) const {
+    for (int tries = 0; tries < 2000; ++tries) {
+        std::istringstream lines(out());
+        int found = 0;
+        for (std::string line; std::getline(lines, line);)
+            found += line.rfind(prefix, 0) == 0;
+        if (found >= count)
+            return true;
+        ::usleep(10 * 1000);
+    }
+    return false;
+}
+
 void Program::Signal(int signal) {
     ::kill(pid_, signal);
 }

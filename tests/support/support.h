@@ -48,8 +48,11 @@ class Program {
   public:
     explicit Program(const std::vector<std::string>& command, const std::string& stdoutTo = {});
     ~Program();
-    // What it has written to stderr so far.
+    // What it has written to stdout and stderr so far.
+    std::string out() const { return ReadFile(streams_ / "out"); }
     std::string err() const { return ReadFile(streams_ / "err"); }
+    // Waits up to 20 s until stdout holds count lines that start with prefix.
+    bool WaitForLines(const std::string& prefix, int count) const;
     void Signal(int signal);
     ProgramRun Wait();
 
