@@ -285,8 +285,8 @@ void frmMain::runClosed(bool aborted) {
     // A window that is closing has nobody left to read the closing message.
     if (!closeAfterRun_) {
         if (aborted)
-            MessageBox::Show("Processing aborted by user!", kProgramTitle,
-                             MessageBox::Buttons::Ok, MessageBox::Icon::Exclamation);
+            MessageBox::Show("Processing aborted by user!", kProgramTitle, MessageBox::Buttons::Ok,
+                             MessageBox::Icon::Exclamation);
         else
             MessageBox::Show("Done!", kProgramTitle, MessageBox::Buttons::Ok,
                              MessageBox::Icon::Information);

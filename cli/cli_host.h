@@ -65,8 +65,7 @@ class CliHost : public BatchHost {
             onIncludeNamed(folder_ + page, includePath);
     }
     // Told of every include file a page names, by the page's path and the include's.
-    std::function<void(const std::string& pagePath, const std::string& includePath)>
-        onIncludeNamed;
+    std::function<void(const std::string& pagePath, const std::string& includePath)> onIncludeNamed;
 
     void clearProcessed() override {}
     void runStarted() override {}

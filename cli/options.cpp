@@ -25,14 +25,16 @@ std::optional<CliOptions> ParseOptions(int argc, char** argv, int& exitStatus) {
                  "Also process every sub-folder of FOLDER (not hidden ones, links not followed)");
     app.add_flag("--only-changed", options.onlyChanged,
                  "Leave up-to-date pages untouched: no backup, no write, modification time kept");
-    app.add_flag("--diff", options.diff, "With --check: also print a unified diff of each such page");
+    app.add_flag("--diff", options.diff,
+                 "With --check: also print a unified diff of each such page");
     app.add_flag("-q,--quiet", options.quiet, "Print only problems and the summary lines");
     app.add_flag("-v,--verbose", options.verbose, "Also print the status texts of every page");
     app.add_flag("-w,--watch", options.watch,
                  "Refresh what is out of date, then keep refreshing the pages that depend on "
                  "whatever is saved, until interrupted");
     app.add_option("FOLDER", options.folder, "The folder that holds the pages")->required();
-    app.add_option("PAGE", options.pages, "Pages of FOLDER to refresh, by file name (default: all)");
+    app.add_option("PAGE", options.pages,
+                   "Pages of FOLDER to refresh, by file name (default: all)");
     app.set_version_flag("--version", "reririduruv-cli " RERIRIDURUV_VERSION);
     app.footer("Exit status: 0 when no page had a problem, 1 when one had (or, with --check, "
                "when a page would change), 2 for wrong usage, 3 when the output could not be "

@@ -26,9 +26,8 @@ using Clock = std::chrono::steady_clock;
 // a refresh waits until the files have been quiet this long.
 constexpr auto kQuiet = std::chrono::milliseconds(200);
 
-constexpr std::uint32_t kFolderEvents = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM |
-                                        IN_CREATE | IN_DELETE | IN_ATTRIB | IN_DELETE_SELF |
-                                        IN_ONLYDIR;
+constexpr std::uint32_t kFolderEvents = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE |
+                                        IN_DELETE | IN_ATTRIB | IN_DELETE_SELF | IN_ONLYDIR;
 
 std::string Now() {
     const std::time_t now = std::time(nullptr);
@@ -47,17 +46,17 @@ std::string Canonical(const std::string& path) {
 }
 
 bool SameState(const struct stat& a, const struct stat& b) {
-    return a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+    return a.st_ino == b.st_ino && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
 class SiteWatch {
   public:
     explicit SiteWatch(const CliOptions& options)
         : options_(options), root_(Canonical(options.folder) + "/"),
-          patterns_(options.allFiles ? kAllFilesPattern : kHtmlPatterns), run_(Watching(options), 0),
-          inotify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+          patterns_(options.allFiles ? kAllFilesPattern : kHtmlPatterns),
+          run_(Watching(options), 0), inotify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
         run_.host().onIncludeNamed = [this](const std::string& page, const std::string& include) {
             includedBy_[Canonical(include)].insert(page);
         };
@@ -239,7 +238,8 @@ int SiteWatch::Run() {
                 continue;
             }
             timeout = static_cast<int>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(kQuiet - quietFor).count() + 1);
+                std::chrono::duration_cast<std::chrono::milliseconds>(kQuiet - quietFor).count() +
+                1);
         }
         pollfd wait{inotify_, POLLIN, 0};
         if (::poll(&wait, 1, timeout) > 0)

@@ -170,7 +170,8 @@ int CSHFileOp::Transfer(const std::string& source, const std::string& destinatio
                         std::uint32_t operation) {
     struct stat item {};
     // A copy reads through a link named as source; a move or rename carries the link.
-    if ((operation == FO_COPY ? ::stat(source.c_str(), &item) : ::lstat(source.c_str(), &item)) != 0)
+    if ((operation == FO_COPY ? ::stat(source.c_str(), &item) : ::lstat(source.c_str(), &item)) !=
+        0)
         return errno;
     const bool folder = S_ISDIR(item.st_mode);
     if (folder && !includeDirectories_)

@@ -73,7 +73,8 @@ class CSHFileOp {
 
   private:
     bool PerformFileOperation(std::uint32_t operation);
-    int Transfer(const std::string& source, const std::string& destination, std::uint32_t operation);
+    int Transfer(const std::string& source, const std::string& destination,
+                 std::uint32_t operation);
     int Delete(const std::string& source);
 
     bool allowUndo_;

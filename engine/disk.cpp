@@ -78,8 +78,7 @@ int Disk::Status(const std::string& path, struct stat& status, bool followLinks)
         return ENOENT;
     if (const int error = Before(DiskCall::Status, path))
         return error;
-    const int result =
-        followLinks ? ::stat(path.c_str(), &status) : ::lstat(path.c_str(), &status);
+    const int result = followLinks ? ::stat(path.c_str(), &status) : ::lstat(path.c_str(), &status);
     return result == 0 ? 0 : LastError();
 }
 

@@ -15,8 +15,8 @@ Flusher::~Flusher() {
 }
 
 std::future<std::vector<int>> Flusher::Flush(std::vector<int> files) {
-    auto job = std::make_shared<std::packaged_task<std::vector<int>()>>(
-        [this, files = std::move(files)] {
+    auto job =
+        std::make_shared<std::packaged_task<std::vector<int>()>>([this, files = std::move(files)] {
             std::vector<int> errors;
             for (const int fd : files)
                 errors.push_back(disk_.Sync(fd));

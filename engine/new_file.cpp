@@ -80,9 +80,8 @@ int NewFile::TakeExtendedAttributesOf(int fromFd) {
         return error;
     // The folder may have given the new file attributes of its own, such as a default ACL.
     for (const Xattr& attribute : present) {
-        const bool kept = std::any_of(wanted.begin(), wanted.end(), [&](const Xattr& w) {
-            return w.name == attribute.name;
-        });
+        const bool kept = std::any_of(wanted.begin(), wanted.end(),
+                                      [&](const Xattr& w) { return w.name == attribute.name; });
         if (!kept && !IsSystemLabel(attribute.name) &&
             (error = disk_.RemoveAttribute(fd_.get(), attribute.name)) != 0)
             return error;

@@ -18,9 +18,9 @@ struct RunState {
 enum class PageStage { Started, BackingUp, Saving };
 
 enum class ProblemKind {
-    MissingInclude,   // the include file is missing or cannot be read
-    UnmatchedTags,    // an opening tag without its ">" or without a closing tag
-    NestedTags,       // the include file holds a closing tag
+    MissingInclude, // the include file is missing or cannot be read
+    UnmatchedTags,  // an opening tag without its ">" or without a closing tag
+    NestedTags,     // the include file holds a closing tag
     BackupFailed,
     CreateFailed,     // the temporary file or the new page could not be made
     ReadFailed,       // the page could not be read

@@ -52,8 +52,8 @@ bool RemoveTempFile(Disk& disk, const std::string& tempPath, const struct stat* 
 class Pass {
   public:
     Pass(PassHost& host, Disk& disk, const std::string& pageName, const PassOptions& options)
-        : host_(host), disk_(disk), state_(host.runState()), pageName_(pageName),
-          options_(options), folder_(host.pathDisplay()), pagePath_(folder_ + pageName),
+        : host_(host), disk_(disk), state_(host.runState()), pageName_(pageName), options_(options),
+          folder_(host.pathDisplay()), pagePath_(folder_ + pageName),
           tempPath_(folder_ + modGlobal::kTempFileName) {
         outcome_.page = pageName;
     }
@@ -170,7 +170,8 @@ bool Pass::OpenTempFile() {
     if (found != 0 && found != ENOENT)
         return false;
     if (found == 0) {
-        if (SameFile(existing, opened_) || (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)))
+        if (SameFile(existing, opened_) ||
+            (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)))
             return false;
         const int error = disk_.Unlink(tempPath_);
         if (error != 0 && error != ENOENT)

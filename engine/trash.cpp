@@ -6,8 +6,8 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
@@ -65,7 +65,8 @@ std::string HomeTrashFolder() {
 int MoveToTrash(const std::string& path) {
     struct stat status {};
     char folder[PATH_MAX];
-    if (::lstat(path.c_str(), &status) != 0 || ::realpath(FolderOf(path).c_str(), folder) == nullptr)
+    if (::lstat(path.c_str(), &status) != 0 ||
+        ::realpath(FolderOf(path).c_str(), folder) == nullptr)
         return errno;
     const std::string root = HomeTrashFolder();
     if (root.empty())
@@ -84,9 +85,9 @@ int MoveToTrash(const std::string& path) {
     ::localtime_r(&now, &local);
     char date[32];
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-    const std::string record = "[Trash Info]\nPath=" +
-                               EncodedPath(std::string(folder) + "/" + LastComponent(path)) +
-                               "\nDeletionDate=" + date + "\n";
+    const std::string record =
+        "[Trash Info]\nPath=" + EncodedPath(std::string(folder) + "/" + LastComponent(path)) +
+        "\nDeletionDate=" + date + "\n";
     int result = EEXIST;
     for (int number = 1; result == EEXIST && number < 100000; ++number) {
         const std::string name = NumberedName(LastComponent(path), number, S_ISDIR(status.st_mode));

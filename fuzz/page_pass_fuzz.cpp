@@ -80,8 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     text::SetBufferSizes(52 + (data[1] & 0x3F), 1 + (data[1] >> 6));
     const Result tiny = Refresh(folder, parts[0], backup, abortAt, {});
     text::SetBufferSizes(256 * 1024, 64 * 1024);
-    Require(tiny.page == plain.page && tiny.events == plain.events,
-            "buffer sizes change nothing");
+    Require(tiny.page == plain.page && tiny.events == plain.events, "buffer sizes change nothing");
 
     if (abortAt == 0) {
         PassOptions check;

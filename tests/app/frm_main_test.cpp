@@ -73,30 +73,66 @@ const Box kMissing{"Could not locate replacement file SITE/gone.inc", "reririDur
 struct RunRow {
     const char* what;
     bool errorsOff;
-    int selected;            // -1: none
-    bool broken;             // the selected page names a missing include file
-    bool abort;              // Abort is clicked as the run starts
+    int selected; // -1: none
+    bool broken;  // the selected page names a missing include file
+    bool abort;   // Abort is clicked as the run starts
     bool emptyList;
     QList<Answer> answers;
     QList<Box> expected;
-    QStringList entries;     // the processed-files list afterwards
+    QStringList entries; // the processed-files list afterwards
 };
 
 TEST_F(MainWindowTest, EveryMessageBoxOfARun) {
     const QString log = ">1 file(s) processed. ";
     const RunRow rows[] = {
-        {"all after asking", false, -1, false, false, false, {}, {kProcessAll, kDone},
-         {"1.htm,1", "caf\uFFFD.htm,1", "3.htm,1", ">3 file(s) processed. ", ">0 file(s) skipped."}},
+        {"all after asking",
+         false,
+         -1,
+         false,
+         false,
+         false,
+         {},
+         {kProcessAll, kDone},
+         {"1.htm,1", "caf\uFFFD.htm,1", "3.htm,1", ">3 file(s) processed. ",
+          ">0 file(s) skipped."}},
         {"all declined", false, -1, false, false, false, {Answer::Cancel}, {kProcessAll}, {}},
-        {"the selected", false, 1, false, false, false, {}, {kSure, kDone},
+        {"the selected",
+         false,
+         1,
+         false,
+         false,
+         false,
+         {},
+         {kSure, kDone},
          {"caf\uFFFD.htm,1", log, ">0 file(s) skipped."}},
         {"the selected declined", false, 1, false, false, false, {Answer::Cancel}, {kSure}, {}},
         {"errors off declined", true, 1, false, false, false, {Answer::Cancel}, {kErrorsOff}, {}},
-        {"errors off", true, 0, true, false, false, {}, {kErrorsOff, kSure, kDone},
+        {"errors off",
+         true,
+         0,
+         true,
+         false,
+         false,
+         {},
+         {kErrorsOff, kSure, kDone},
          {">1.htm,missing repl. file", ">0 file(s) processed. ", ">1 file(s) skipped."}},
-        {"a problem", false, 0, true, false, false, {}, {kSure, kMissing, kDone},
+        {"a problem",
+         false,
+         0,
+         true,
+         false,
+         false,
+         {},
+         {kSure, kMissing, kDone},
          {">1.htm,missing repl. file", ">0 file(s) processed. ", ">1 file(s) skipped."}},
-        {"aborted", false, 2, false, true, false, {}, {kSure, kAborted},
+        {"aborted",
+         false,
+         2,
+         false,
+         true,
+         false,
+         {},
+         {kSure, kAborted},
          {">>processing aborted!", ">0 file(s) processed. ", ">0 file(s) skipped."}},
         {"nothing listed", false, -1, false, false, true, {}, {kProcessAll, kNoFiles}, {}},
     };
@@ -113,7 +149,8 @@ TEST_F(MainWindowTest, EveryMessageBoxOfARun) {
             List("lstSelected")->item(row.selected)->setSelected(true);
         Action("mnuErrmsgoff")->setChecked(row.errorsOff);
         if (row.abort)
-            QTimer::singleShot(0, Child<QPushButton>(window.get(), "cmdAbort"), &QPushButton::click);
+            QTimer::singleShot(0, Child<QPushButton>(window.get(), "cmdAbort"),
+                               &QPushButton::click);
         boxes.shown.clear();
         boxes.answers = row.answers;
         Action("mnuProcess")->trigger();

@@ -37,7 +37,8 @@ class CliTest : public ::testing::Test {
 TEST_F(CliTest, RefreshesThePagesAndPrintsTheList) {
     ProgramRun run = Cli({site.path()});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "a.html,1\nb.shtml,0\nindex.HTM,1\n>2 file(s) processed. \n>1 file(s) skipped.\n");
+    EXPECT_EQ(run.out,
+              "a.html,1\nb.shtml,0\nindex.HTM,1\n>2 file(s) processed. \n>1 file(s) skipped.\n");
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(ReadFile(site / "index.HTM"), kIndexNew);
     EXPECT_EQ(ReadFile(site / "notes.txt"), "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
@@ -117,10 +118,13 @@ TEST_F(CliTest, OnlyChangedLeavesUpToDatePagesUntouched) {
 }
 
 TEST_F(CliTest, WrongUsageExitsWithTwo) {
-    for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{}, {"--no-such-option", site.path()}, {site / "not-there"},
-          {site.path(), "../a.html"}, {"--diff", site.path()}, {"--quiet", "--verbose", site.path()},
-          {"--recursive", site.path(), "a.html"}}) {
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{},
+                                                      {"--no-such-option", site.path()},
+                                                      {site / "not-there"},
+                                                      {site.path(), "../a.html"},
+                                                      {"--diff", site.path()},
+                                                      {"--quiet", "--verbose", site.path()},
+                                                      {"--recursive", site.path(), "a.html"}}) {
         const ProgramRun run = Cli(arguments);
         EXPECT_EQ(run.status, 2) << ::testing::PrintToString(arguments);
         EXPECT_EQ(run.out, "");
@@ -137,12 +141,14 @@ TEST_F(CliTest, SignalsStopTheRunBeforeTheNextLine) {
         Program cli({kCli, site.path(), "index.HTM"});
         while (cli.err().empty())
             ::usleep(10 * 1000);
-        EXPECT_EQ(cli.err(), "reririduruv-cli: waiting for another run in " + site.path() + "...\n");
+        EXPECT_EQ(cli.err(),
+                  "reririduruv-cli: waiting for another run in " + site.path() + "...\n");
         cli.Signal(signal);
         const ProgramRun run = cli.Wait();
         EXPECT_EQ(run.status, 130) << signal;
         EXPECT_EQ(run.out, ">>processing aborted!\n>0 file(s) processed. \n>0 file(s) skipped.\n");
-        EXPECT_EQ(ReadFile(site / "index.HTM"), "<reririduruv=nav.inc>\r\nold\r\n</reririduruv>\r\n");
+        EXPECT_EQ(ReadFile(site / "index.HTM"),
+                  "<reririduruv=nav.inc>\r\nold\r\n</reririduruv>\r\n");
         EXPECT_FALSE(Exists(site / "reririDuruv.tmp"));
     }
     ::close(held);
@@ -175,7 +181,8 @@ TEST_F(CliTest, WatchRefreshesExactlyThePagesThatDependOnWhatWasSaved) {
     ::rename((site / "nav.new").c_str(), (site / "nav.inc").c_str());
     ASSERT_TRUE(cli.WaitForLines("[", 2));
     ASSERT_TRUE(cli.WaitForLines(">", 4));
-    EXPECT_EQ(ReadFile(site / "blog/post.htm"), "<reririduruv=../nav.inc><nav2/>\r\n</reririduruv>\r\n");
+    EXPECT_EQ(ReadFile(site / "blog/post.htm"),
+              "<reririduruv=../nav.inc><nav2/>\r\n</reririduruv>\r\n");
     EXPECT_EQ(modified("about.htm"), aboutBefore) << "a page that does not depend on it";
 
     WriteFile(site / "foot.inc", "foot2\r\n");
@@ -185,7 +192,8 @@ TEST_F(CliTest, WatchRefreshesExactlyThePagesThatDependOnWhatWasSaved) {
               "about.htm,1\nblog/new.htm,1\n>2 file(s) processed. \n>0 file(s) skipped.\n");
     ::unlink((site / "foot.inc").c_str());
     for (int i = 0; i < 500 && ::usleep(1000) == 0; ++i)
-        WriteFile(site / ("burst" + std::to_string(i) + ".htm"), "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
+        WriteFile(site / ("burst" + std::to_string(i) + ".htm"),
+                  "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
     ASSERT_TRUE(cli.WaitForLines(">500 file(s) processed.", 1)) << cli.out();
     cli.Signal(SIGINT);
     const ProgramRun run = cli.Wait();
@@ -202,7 +210,8 @@ TEST_F(CliTest, FullAndReadOnlyDisksLeaveEveryPageAsItWas) {
     TempDir disk;
     ASSERT_EQ(::mount("tmpfs", disk.path().c_str(), "tmpfs", 0, "size=64k"), 0);
     WriteFile(disk / "nav.inc", std::string(20000, 'n') + "\r\n");
-    WriteFile(disk / "wide.htm", "<reririduruv=nav.inc>\r\n</reririduruv>\r\n" + std::string(30000, 'w'));
+    WriteFile(disk / "wide.htm",
+              "<reririduruv=nav.inc>\r\n</reririduruv>\r\n" + std::string(30000, 'w'));
     WriteFile(disk / "fill", std::string(8000, 'f'));
     ProgramRun run = Cli({disk.path(), "wide.htm"});
     EXPECT_EQ(run.status, 1);
@@ -224,9 +233,10 @@ TEST_F(CliTest, AnUnprivilegedUserKeepsThePagesGroupOrLeavesThePage) {
         ::chmod((site / name).c_str(), 0664);
     ::chown((site / "index.HTM").c_str(), 0, 4321);
     ::chown((site / "a.html").c_str(), 0, 999);
-    const ProgramRun run = RunProgram({"setpriv", "--reuid=65534", "--regid=65534", "--groups=4321", kCli,
-                                site.path(), "index.HTM", "a.html"});
-    EXPECT_EQ(run.out, "index.HTM,1\n>a.html,create error\n>1 file(s) processed. \n>1 file(s) skipped.\n")
+    const ProgramRun run = RunProgram({"setpriv", "--reuid=65534", "--regid=65534", "--groups=4321",
+                                       kCli, site.path(), "index.HTM", "a.html"});
+    EXPECT_EQ(run.out,
+              "index.HTM,1\n>a.html,create error\n>1 file(s) processed. \n>1 file(s) skipped.\n")
         << run.err;
     struct stat page {};
     ::stat((site / "index.HTM").c_str(), &page);

@@ -21,8 +21,8 @@ class BatchRunTest : public ::testing::Test {
         WriteFile(dir / "c.htm", "line 1\r\nline 2\r\nline 3\r\n");
         modGlobal::SetLogFile(logs / "sub/error.log");
     }
-    const std::vector<BatchEntry> entries{{"a.htm", true}, {"b.htm", true}, {"c.htm", false},
-                                          {"c.htm", true}};
+    const std::vector<BatchEntry> entries{
+        {"a.htm", true}, {"b.htm", true}, {"c.htm", false}, {"c.htm", true}};
     TempDir dir;
     TempDir logs;
 };
@@ -41,16 +41,18 @@ TEST_F(BatchRunTest, EveryEventInItsOrder) {
     WriteFile(dir / modGlobal::kTempFileName, "left by an aborted run");
     RecordingHost host(dir.path());
     const BatchSummary summary = RunBatch(host, entries);
-    EXPECT_EQ(EventsOf(host.events, "a.htm"),
-              (std::vector<std::string>{"stage:processing a.htm...",
-                                        "stage:processing a.htm (saving new)...", "entry:a.htm,1"}));
-    EXPECT_EQ(EventsOf(host.events, "b.htm"),
-              (std::vector<std::string>{"stage:processing b.htm...",
-                                        "entry:>b.htm,missing repl. file"}));
+    EXPECT_EQ(
+        EventsOf(host.events, "a.htm"),
+        (std::vector<std::string>{"stage:processing a.htm...",
+                                  "stage:processing a.htm (saving new)...", "entry:a.htm,1"}));
+    EXPECT_EQ(
+        EventsOf(host.events, "b.htm"),
+        (std::vector<std::string>{"stage:processing b.htm...", "entry:>b.htm,missing repl. file"}));
     const auto at = [&](const std::string& event) {
         return std::find(host.events.begin(), host.events.end(), event) - host.events.begin();
     };
-    const std::string problem = "problem:Could not locate replacement file " + dir.path() + "gone.inc";
+    const std::string problem =
+        "problem:Could not locate replacement file " + dir.path() + "gone.inc";
     EXPECT_LT(at("stage:processing b.htm..."), at(problem));
     EXPECT_EQ(at(problem) + 1, at("entry:>b.htm,missing repl. file"));
     EXPECT_EQ(EventsOf(host.events, "c.htm"),
@@ -59,9 +61,9 @@ TEST_F(BatchRunTest, EveryEventInItsOrder) {
     EXPECT_EQ(std::vector<std::string>(host.events.end() - 3, host.events.end()),
               (std::vector<std::string>{"recent", "end", "closed:done"}));
     EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "status:"), 3);
-    EXPECT_EQ(host.entries, (std::vector<std::string>{"a.htm,1", ">b.htm,missing repl. file",
-                                                      "c.htm,0", ">1 file(s) processed. ",
-                                                      ">2 file(s) skipped."}));
+    EXPECT_EQ(host.entries,
+              (std::vector<std::string>{"a.htm,1", ">b.htm,missing repl. file", "c.htm,0",
+                                        ">1 file(s) processed. ", ">2 file(s) skipped."}));
     EXPECT_EQ(summary.problems, 1);
     EXPECT_FALSE(summary.aborted);
     EXPECT_EQ(FolderNames(dir.path()),
@@ -79,10 +81,11 @@ TEST_F(BatchRunTest, AbortStopsBeforeTheNextLineAndLeavesThePageAsItWas) {
     WriteFile(dir / "c.htm", "first\r\n<reririduruv=nav.inc>\r\nold\r\n</reririduruv>\r\n");
     const BatchSummary summary = RunBatch(host, {{"c.htm", true}, {"a.htm", true}});
     EXPECT_TRUE(summary.aborted);
-    EXPECT_EQ(ReadFile(dir / "c.htm"), "first\r\n<reririduruv=nav.inc>\r\nold\r\n</reririduruv>\r\n");
-    EXPECT_EQ(host.entries, (std::vector<std::string>{">>processing aborted!",
-                                                      ">0 file(s) processed. ",
-                                                      ">0 file(s) skipped."}));
+    EXPECT_EQ(ReadFile(dir / "c.htm"),
+              "first\r\n<reririduruv=nav.inc>\r\nold\r\n</reririduruv>\r\n");
+    EXPECT_EQ(host.entries,
+              (std::vector<std::string>{">>processing aborted!", ">0 file(s) processed. ",
+                                        ">0 file(s) skipped."}));
     EXPECT_EQ(host.events.back(), "closed:aborted");
     EXPECT_FALSE(Exists(dir / modGlobal::kTempFileName)) << "the run removes the temporary file";
 }
@@ -138,8 +141,8 @@ TEST(ProblemWording, MessagesLogLinesAndEntries) {
          " -Could not locate replacement file /s/i in p.htm", ">p.htm,missing repl. file"},
         {ProblemKind::UnmatchedTags, "Unmatched tags found in p.htm",
          " -Unmatched tags found in p.htm", ">p.htm,unmatched tags"},
-        {ProblemKind::NestedTags, "Nested tags found in /s/i", " -Nested tags found in /s/i in p.htm",
-         ">p.htm,nested tags"},
+        {ProblemKind::NestedTags, "Nested tags found in /s/i",
+         " -Nested tags found in /s/i in p.htm", ">p.htm,nested tags"},
         {ProblemKind::BackupFailed, "Could not backup file p.htm", " -Could not backup file p.htm",
          ">p.htm,backup err"},
         {ProblemKind::CreateFailed, "Could not create replaced file p.htm",

@@ -1,10 +1,12 @@
-// The shell's four file operations with literal names, and the folder listings.
+// The shell's four file operations with literal names, as one table, and the folder
+// listings.
 
 #include "cshfileop.h"
 #include "file_list.h"
 #include "support.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -12,128 +14,173 @@ using namespace testing_support;
 
 namespace {
 
-class CSHFileOpTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        WriteFile(dir / "a.txt", "A");
-        WriteFile(dir / "b.txt", "B");
-        ::mkdir((dir / "folder").c_str(), 0755);
-        WriteFile(dir / "folder/in.txt", "IN");
-    }
-    bool Run(std::uint32_t operation, const std::vector<std::string>& sources,
-             const std::vector<std::string>& targets) {
-        for (const std::string& source : sources)
-            op.AddSourceFile(dir / source);
-        for (const std::string& target : targets)
-            op.AddDestFile(dir / target);
-        switch (operation) {
-        case FO_COPY:
-            return op.CopyFiles();
-        case FO_MOVE:
-            return op.MoveFiles();
-        case FO_RENAME:
-            return op.RenameFiles();
-        default:
-            return op.DeleteFiles();
-        }
-    }
-    TempDir dir;
-    CSHFileOp op;
+struct OperationRow {
+    const char* what;
+    std::uint32_t operation;
+    std::vector<std::string> sources, targets;
+    std::function<void(CSHFileOp&)> options;
+    bool succeeds;
+    std::string after; // every file below the folder afterwards, as "name=content"
 };
 
-TEST_F(CSHFileOpTest, AnEmptySourceListFailsWithTheShellsError) {
-    op.AddDestFile(dir / "x");
+// "a.txt=A b.txt=B folder/in.txt=IN" for the folder's files; links as "name->target".
+std::string Contents(const std::string& folder) {
+    std::string listing;
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        if (!entry.is_directory())
+            names.push_back(entry.path().string().substr(folder.size()));
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        std::error_code link;
+        const auto target = std::filesystem::read_symlink(folder + name, link);
+        listing += (listing.empty() ? "" : " ") + name +
+                   (link ? "=" + ReadFile(folder + name) : "->" + target.string());
+    }
+    return listing;
+}
+
+TEST(CSHFileOp, OperationsWithLiteralNames) {
+    const auto none = [](CSHFileOp&) {};
+    const OperationRow rows[] = {
+        {"copy onto a file",
+         FO_COPY,
+         {"a.txt"},
+         {"b.txt"},
+         none,
+         true,
+         "a.txt=A b.txt=A folder/in.txt=IN link->b.txt news?.htm=Q"},
+        {"copy through a link",
+         FO_COPY,
+         {"a.txt"},
+         {"link"},
+         none,
+         true,
+         "a.txt=A b.txt=A folder/in.txt=IN link->b.txt news?.htm=Q"},
+        {"copy onto itself",
+         FO_COPY,
+         {"b.txt"},
+         {"link"},
+         none,
+         false,
+         "a.txt=A b.txt=B folder/in.txt=IN link->b.txt news?.htm=Q"},
+        {"a name with ? is a name",
+         FO_COPY,
+         {"news?.htm"},
+         {"news?.bak"},
+         none,
+         true,
+         "a.txt=A b.txt=B folder/in.txt=IN link->b.txt news?.bak=Q news?.htm=Q"},
+        {"a wildcard names nothing",
+         FO_COPY,
+         {"*.txt"},
+         {"folder/"},
+         none,
+         false,
+         "a.txt=A b.txt=B folder/in.txt=IN link->b.txt news?.htm=Q"},
+        {"into a folder, colliding names numbered",
+         FO_COPY,
+         {"a.txt", "a.txt"},
+         {"folder"},
+         [](CSHFileOp& op) { op.SetRenameOnCollision(true); },
+         true,
+         "a.txt=A b.txt=B folder/a (2).txt=A folder/a.txt=A folder/in.txt=IN link->b.txt "
+         "news?.htm=Q"},
+        {"paired destinations",
+         FO_COPY,
+         {"a.txt", "b.txt"},
+         {"x/one", "y/two"},
+         none,
+         true,
+         "a.txt=A b.txt=B folder/in.txt=IN link->b.txt news?.htm=Q x/one=A y/two=B"},
+        {"a folder",
+         FO_COPY,
+         {"folder"},
+         {"copy"},
+         none,
+         true,
+         "a.txt=A b.txt=B copy/in.txt=IN folder/in.txt=IN link->b.txt news?.htm=Q"},
+        {"files only",
+         FO_COPY,
+         {"folder"},
+         {"copy"},
+         [](CSHFileOp& op) { op.SetIncludeDirectories(false); },
+         false,
+         "a.txt=A b.txt=B folder/in.txt=IN link->b.txt news?.htm=Q"},
+        {"move into a folder",
+         FO_MOVE,
+         {"a.txt"},
+         {"folder"},
+         none,
+         true,
+         "b.txt=B folder/a.txt=A folder/in.txt=IN link->b.txt news?.htm=Q"},
+        {"a rename replaces nothing",
+         FO_RENAME,
+         {"b.txt"},
+         {"a.txt"},
+         none,
+         false,
+         "a.txt=A b.txt=B folder/in.txt=IN link->b.txt news?.htm=Q"},
+        {"a rename onto a name taken is numbered",
+         FO_RENAME,
+         {"b.txt"},
+         {"a.txt"},
+         [](CSHFileOp& op) { op.SetRenameOnCollision(true); },
+         true,
+         "a (2).txt=B a.txt=A folder/in.txt=IN link->b.txt news?.htm=Q"},
+        {"delete for good, a folder with all in it",
+         FO_DELETE,
+         {"a.txt", "folder", "link"},
+         {},
+         none,
+         true,
+         "b.txt=B news?.htm=Q"},
+        {"nobody can answer a question: no",
+         FO_DELETE,
+         {"a.txt"},
+         {},
+         [](CSHFileOp& op) { op.SetConfirmOperation(true); },
+         false,
+         "a.txt=A b.txt=B folder/in.txt=IN link->b.txt news?.htm=Q"},
+    };
+    for (const OperationRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir dir;
+        WriteFile(dir / "a.txt", "A");
+        WriteFile(dir / "b.txt", "B");
+        WriteFile(dir / "news?.htm", "Q");
+        ::mkdir((dir / "folder").c_str(), 0755);
+        WriteFile(dir / "folder/in.txt", "IN");
+        ::symlink("b.txt", (dir / "link").c_str());
+        CSHFileOp op;
+        row.options(op);
+        for (const std::string& source : row.sources)
+            op.AddSourceFile(dir / source);
+        for (const std::string& target : row.targets)
+            op.AddDestFile(dir / target);
+        const bool result = row.operation == FO_COPY     ? op.CopyFiles()
+                            : row.operation == FO_MOVE   ? op.MoveFiles()
+                            : row.operation == FO_RENAME ? op.RenameFiles()
+                                                         : op.DeleteFiles();
+        EXPECT_EQ(result, row.succeeds);
+        EXPECT_EQ(op.ErrorNumber() != 0, !row.succeeds);
+        EXPECT_EQ(Contents(dir.path()), row.after);
+    }
+}
+
+TEST(CSHFileOp, AnEmptySourceListAndTheTrash) {
+    CSHFileOp op;
     EXPECT_FALSE(op.CopyFiles());
     EXPECT_EQ(op.ErrorNumber(), static_cast<std::int32_t>(0x800403E8));
     EXPECT_EQ(op.ErrorDescription(), "No source files specified file operation");
-    EXPECT_FALSE(op.DeleteFiles());
-    EXPECT_EQ(FolderNames(dir.path()), (std::vector<std::string>{"a.txt", "b.txt", "folder"}));
-}
 
-TEST_F(CSHFileOpTest, CopyReplacesAtomicallyKeepingTheTargetsModeAndFollowsItsLink) {
-    ::chmod((dir / "b.txt").c_str(), 0604);
-    struct stat before {};
-    ::stat((dir / "b.txt").c_str(), &before);
-    ASSERT_TRUE(Run(FO_COPY, {"a.txt"}, {"b.txt"}));
-    struct stat after {};
-    ::stat((dir / "b.txt").c_str(), &after);
-    EXPECT_EQ(ReadFile(dir / "b.txt"), "A");
-    EXPECT_NE(after.st_ino, before.st_ino);
-    EXPECT_EQ(after.st_mode & 07777, 0604u);
-
-    ::symlink("b.txt", (dir / "link").c_str());
-    WriteFile(dir / "a.txt", "A2");
-    CSHFileOp again;
-    again.AddSourceFile(dir / "a.txt");
-    again.AddDestFile(dir / "link");
-    ASSERT_TRUE(again.CopyFiles());
-    EXPECT_EQ(ReadFile(dir / "b.txt"), "A2");
-    struct stat link {};
-    ::lstat((dir / "link").c_str(), &link);
-    EXPECT_TRUE(S_ISLNK(link.st_mode));
-
-    CSHFileOp self;
-    self.AddSourceFile(dir / "b.txt");
-    self.AddDestFile(dir / "link");
-    EXPECT_FALSE(self.CopyFiles()) << "a file copied onto itself";
-}
-
-TEST_F(CSHFileOpTest, NamesAreLiteralAndCollisionsGetNumbers) {
-    WriteFile(dir / "news?.htm", "Q");
-    WriteFile(dir / "news1.htm", "1");
-    ASSERT_TRUE(Run(FO_COPY, {"news?.htm"}, {"news?.bak"}));
-    EXPECT_EQ(ReadFile(dir / "news?.bak"), "Q");
-    EXPECT_FALSE(Run(FO_COPY, {"*.txt"}, {"folder/"})) << "a name that is not there";
-
-    op = CSHFileOp();
-    op.SetRenameOnCollision(true);
-    ASSERT_TRUE(Run(FO_COPY, {"a.txt", "a.txt"}, {"folder"}));
-    EXPECT_EQ(ReadFile(dir / "folder/a.txt"), "A");
-    EXPECT_EQ(ReadFile(dir / "folder/a (2).txt"), "A");
-    op = CSHFileOp();
-    op.SetRenameOnCollision(true);
-    ASSERT_TRUE(Run(FO_RENAME, {"b.txt"}, {"a.txt"}));
-    EXPECT_EQ(ReadFile(dir / "a (2).txt"), "B");
-    EXPECT_EQ(NumberedName(".hidden", 3, false), ".hidden (3)");
-    EXPECT_EQ(NumberedName("site.d", 2, true), "site.d (2)");
-}
-
-TEST_F(CSHFileOpTest, PairedDestinationsFoldersAndMoves) {
-    ASSERT_TRUE(Run(FO_COPY, {"a.txt", "b.txt"}, {"x/one", "y/two"}));
-    EXPECT_EQ(ReadFile(dir / "x/one"), "A");
-    EXPECT_EQ(ReadFile(dir / "y/two"), "B");
-
-    op = CSHFileOp();
-    ASSERT_TRUE(Run(FO_COPY, {"folder"}, {"copy"}));
-    EXPECT_EQ(ReadFile(dir / "copy/in.txt"), "IN");
-    op = CSHFileOp();
-    op.SetIncludeDirectories(false);
-    EXPECT_FALSE(Run(FO_COPY, {"folder"}, {"other"}));
-    EXPECT_FALSE(Exists(dir / "other"));
-
-    op = CSHFileOp();
-    ASSERT_TRUE(Run(FO_MOVE, {"a.txt"}, {"copy"}));
-    EXPECT_FALSE(Exists(dir / "a.txt"));
-    EXPECT_EQ(ReadFile(dir / "copy/a.txt"), "A");
-    op = CSHFileOp();
-    EXPECT_FALSE(Run(FO_RENAME, {"b.txt"}, {"copy/a.txt"})) << "a rename replaces nothing";
-    EXPECT_EQ(ReadFile(dir / "b.txt"), "B");
-}
-
-TEST_F(CSHFileOpTest, DeleteForGoodOrToTheTrashAndAskingNobody) {
-    op.SetConfirmOperation(true);
-    EXPECT_FALSE(Run(FO_DELETE, {"a.txt"}, {})) << "nobody can answer: no";
-    EXPECT_TRUE(Exists(dir / "a.txt"));
-
-    op = CSHFileOp();
-    ASSERT_TRUE(Run(FO_DELETE, {"a.txt", "folder"}, {}));
-    EXPECT_EQ(FolderNames(dir.path()), std::vector<std::string>{"b.txt"});
-
+    TempDir dir;
     TempDir data;
+    WriteFile(dir / "b.txt", "B");
     ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
-    op = CSHFileOp();
     op.SetAllowUndo(true);
-    ASSERT_TRUE(Run(FO_DELETE, {"b.txt"}, {}));
+    op.AddSourceFile(dir / "b.txt");
+    EXPECT_TRUE(op.DeleteFiles());
     ::unsetenv("XDG_DATA_HOME");
     EXPECT_EQ(ReadFile(data / "Trash/files/b.txt"), "B");
     EXPECT_NE(ReadFile(data / "Trash/info/b.txt.trashinfo").find("Path=" + dir.path() + "b.txt\n"),

@@ -201,9 +201,7 @@ TEST_F(ReplacementTest, APageChangedDuringItsRefreshKeepsTheChange) {
         WriteFile(page + ".new", "saved by an editor\r\n");
         ::rename((page + ".new").c_str(), page.c_str());
     };
-    const auto writeInPlace = [](const std::string& page) {
-        ::truncate(page.c_str(), 7);
-    };
+    const auto writeInPlace = [](const std::string& page) { ::truncate(page.c_str(), 7); };
     const Change changes[] = {
         {"saved by rename while the new page is flushed", DiskCall::Sync, 1, saveByRename},
         {"written in place while the new page is flushed", DiskCall::Sync, 1, writeInPlace},
@@ -287,7 +285,8 @@ TEST_F(ReplacementTest, WhatStandsUnderTheTemporaryNameIsOnlyEverUnlinked) {
     check.checkOnly = true;
     RecordingHost checking(dir.path());
     const BatchSummary summary = RunBatch(checking, {{"index.htm", true}}, check);
-    EXPECT_EQ(checking.entries[0], ">index.htm,create error") << "a check comes to the same verdict";
+    EXPECT_EQ(checking.entries[0], ">index.htm,create error")
+        << "a check comes to the same verdict";
     EXPECT_TRUE(summary.wouldChange.empty());
 }
 
@@ -303,47 +302,22 @@ TEST_F(ReplacementTest, LeftoversOfInterruptedReplacementsGoButNotOnesInUse) {
     ::close(held);
 }
 
-TEST_F(ReplacementTest, ARunWaitsForTheFolderSaysSoAndCanBeAborted) {
-    const int other = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
-    const pid_t holder = ::fork();
-    if (holder == 0) {
-        ::flock(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY), LOCK_EX);
-        ::pause();
-    }
-    ::usleep(100 * 1000);
-    RecordingHost host(dir.path());
-    int pumps = 0;
-    host.onDoEvents = [&](RecordingHost& h) { h.state.AbortRequested = ++pumps > 20; };
-    RunPages(host, RealDisk());
-    ::kill(holder, SIGKILL);
-    ::waitpid(holder, nullptr, 0);
-    ::close(other);
-    EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "wait"), 1);
-    EXPECT_EQ(ReadFile(dir / "index.htm"), kOld);
-    EXPECT_EQ(host.entries, (std::vector<std::string>{">>processing aborted!",
-                                                      ">0 file(s) processed. ", ">0 file(s) skipped."}));
-}
-
+// Another run may go on while the user reads a problem.
 TEST_F(ReplacementTest, NoLockIsHeldWhileAProblemIsShown) {
     WriteFile(dir / "index.htm", "<reririduruv=gone.inc>\r\n</reririduruv>\r\n");
-    bool folderFree = false;
-    FakeDisk disk;
     struct Host : RecordingHost {
         using RecordingHost::RecordingHost;
-        std::function<void()> shown;
+        bool folderFree = false;
         void showProblem(const Problem& problem) override {
-            shown();
+            const int fd = ::open(pathDisplay().c_str(), O_RDONLY | O_DIRECTORY);
+            folderFree = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+            ::close(fd);
             RecordingHost::showProblem(problem);
         }
-    } watching(dir.path());
-    watching.shown = [&] {
-        const int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
-        folderFree = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        ::close(fd);
-    };
-    RunPages(watching, disk);
-    EXPECT_EQ(watching.problems.size(), 1u);
-    EXPECT_TRUE(folderFree);
+    } host(dir.path());
+    RunPages(host, RealDisk());
+    EXPECT_EQ(host.problems.size(), 1u);
+    EXPECT_TRUE(host.folderFree);
 }
 
 } // namespace

@@ -17,8 +17,8 @@ namespace {
 struct Row {
     const char* what;
     std::string page;
-    std::string entry;    // "PAGE,N", or ">PAGE,reason" with the page left as it was
-    std::string expected; // the page afterwards, for a page with blocks
+    std::string entry;        // "PAGE,N", or ">PAGE,reason" with the page left as it was
+    std::string expected;     // the page afterwards, for a page with blocks
     std::string problem = {}; // the message box text; "DIR/" stands for the folder
     bool stable = true;       // refreshing the refreshed page changes nothing
 };
@@ -38,52 +38,65 @@ const std::vector<std::pair<std::string, std::string>> kIncludes = {
 };
 
 const Row kRows[] = {
-    {"block lines replaced, tags kept", "top\r\n<reririduruv=nav.inc>\r\nold 1\r\nold 2\r\n</reririduruv>\r\nend\r\n",
-     "page.htm,1", "top\r\n<reririduruv=nav.inc><a>one</a>\r\n<a>two</a>\r\n</reririduruv>\r\nend\r\n"},
-    {"text around the tags", "x<reririduruv=nav.inc>gone\r\ndropped\r\nalso gone</reririduruv>kept\r\n",
-     "page.htm,1", "x<reririduruv=nav.inc><a>one</a>\r\n<a>two</a>\r\n</reririduruv>kept\r\n"},
+    {"block lines replaced, tags kept",
+     "top\r\n<reririduruv=nav.inc>\r\nold 1\r\nold 2\r\n</reririduruv>\r\nend\r\n", "page.htm,1",
+     "top\r\n<reririduruv=nav.inc><a>one</a>\r\n<a>two</a>\r\n</reririduruv>\r\nend\r\n"},
+    {"text around the tags",
+     "x<reririduruv=nav.inc>gone\r\ndropped\r\nalso gone</reririduruv>kept\r\n", "page.htm,1",
+     "x<reririduruv=nav.inc><a>one</a>\r\n<a>two</a>\r\n</reririduruv>kept\r\n"},
     {"any letter case, name keeps its case", "<REriRIDURUV=Menu.htm>\r\n</REririduruv>\r\n",
      "page.htm,1", "<REriRIDURUV=Menu.htm>menu\r\n</REririduruv>\r\n"},
     {"empty include", "<reririduruv=empty.inc>\r\nold\r\n</reririduruv>\r\n", "page.htm,1",
      "<reririduruv=empty.inc></reririduruv>\r\n"},
     {"closing tag before the opening tag on its line",
-     "a</reririduruv>b<reririduruv=Menu.htm>c\r\nnext\r\n", "page.htm,1",
-     "a</reririduruv>b<reririduruv=Menu.htm>menu\r\n</reririduruv>b<reririduruv=Menu.htm>c\r\nnext\r\n",
-     {}, false},
+     "a</reririduruv>b<reririduruv=Menu.htm>c\r\nnext\r\n",
+     "page.htm,1",
+     "a</reririduruv>b<reririduruv=Menu.htm>menu\r\n</"
+     "reririduruv>b<reririduruv=Menu.htm>c\r\nnext\r\n",
+     {},
+     false},
     {"blocks do not nest; an include is read for each block",
      "<reririduruv=Menu.htm>\r\n<reririduruv=other.inc>\r\n</reririduruv>\r\nmid\r\n"
      "<reririduruv=Menu.htm>\r\n</reririduruv>\r\n",
      "page.htm,2",
-     "<reririduruv=Menu.htm>menu\r\n</reririduruv>\r\nmid\r\n<reririduruv=Menu.htm>menu\r\n</reririduruv>\r\n"},
+     "<reririduruv=Menu.htm>menu\r\n</reririduruv>\r\nmid\r\n<reririduruv=Menu.htm>menu\r\n</"
+     "reririduruv>\r\n"},
     {"lone LF page keeps LF and refreshes every block",
-     "<reririduruv=mixed.inc>\n</reririduruv>\n<reririduruv=mixed.inc>\nold\n</reririduruv>", "page.htm,2",
-     "<reririduruv=mixed.inc>a\nb\nc\nd\n</reririduruv>\n<reririduruv=mixed.inc>a\nb\nc\nd\n</reririduruv>\n"},
+     "<reririduruv=mixed.inc>\n</reririduruv>\n<reririduruv=mixed.inc>\nold\n</reririduruv>",
+     "page.htm,2",
+     "<reririduruv=mixed.inc>a\nb\nc\nd\n</reririduruv>\n<reririduruv=mixed.inc>a\nb\nc\nd\n</"
+     "reririduruv>\n"},
     {"CR page is written with CR+LF", "<reririduruv=mixed.inc>\r</reririduruv>\rlast", "page.htm,1",
      "<reririduruv=mixed.inc>a\r\nb\r\nc\r\nd\r\n</reririduruv>\r\nlast\r\n"},
     {"the first line end decides", "one\r\n<reririduruv=mixed.inc>\n</reririduruv>\n", "page.htm,1",
      "one\r\n<reririduruv=mixed.inc>a\r\nb\r\nc\r\nd\r\n</reririduruv>\r\n"},
     {"page without a line end", "<reririduruv=Menu.htm></reririduruv>", "page.htm,1",
      "<reririduruv=Menu.htm>menu\r\n</reririduruv>\r\n"},
-    {"bytes pass through", kBinary + "<reririduruv=bin.inc>" + kBinary + "\r\n</reririduruv>" + kBinary + "\r\n",
+    {"bytes pass through",
+     kBinary + "<reririduruv=bin.inc>" + kBinary + "\r\n</reririduruv>" + kBinary + "\r\n",
      "page.htm,1",
-     kBinary + "<reririduruv=bin.inc>" + kBinary + "\r\n" + kBinary + "\r\n</reririduruv>" + kBinary + "\r\n"},
+     kBinary + "<reririduruv=bin.inc>" + kBinary + "\r\n" + kBinary + "\r\n</reririduruv>" +
+         kBinary + "\r\n"},
     {"sub-folder, backslash and absolute names",
-     "<reririduruv=sub\\part.inc>\r\n</reririduruv>\r\n<reririduruv=DIR/sub/part.inc></reririduruv>\r\n",
+     "<reririduruv=sub\\part.inc>\r\n</reririduruv>\r\n<reririduruv=DIR/sub/part.inc></"
+     "reririduruv>\r\n",
      "page.htm,2",
-     "<reririduruv=sub\\part.inc>part\r\n</reririduruv>\r\n<reririduruv=DIR/sub/part.inc>part\r\n</reririduruv>\r\n"},
-    {"tag far beyond column 32767", std::string(40000, 'w') + "<reririduruv=Menu.htm>\r\n</reririduruv>\r\n",
-     "page.htm,1", std::string(40000, 'w') + "<reririduruv=Menu.htm>menu\r\n</reririduruv>\r\n"},
+     "<reririduruv=sub\\part.inc>part\r\n</reririduruv>\r\n<reririduruv=DIR/sub/part.inc>part\r\n</"
+     "reririduruv>\r\n"},
+    {"tag far beyond column 32767",
+     std::string(40000, 'w') + "<reririduruv=Menu.htm>\r\n</reririduruv>\r\n", "page.htm,1",
+     std::string(40000, 'w') + "<reririduruv=Menu.htm>menu\r\n</reririduruv>\r\n"},
     {"no block", "plain\nlines\n", "page.htm,0", ""},
-    {"missing include", "<reririduruv=\"nav.inc\">\r\n</reririduruv>\r\n", ">page.htm,missing repl. file", "",
-     "Could not locate replacement file DIR/\"nav.inc\""},
-    {"empty name is the folder itself", "<reririduruv=>\r\n</reririduruv>\r\n", ">page.htm,missing repl. file", "",
-     "Could not locate replacement file DIR/"},
+    {"missing include", "<reririduruv=\"nav.inc\">\r\n</reririduruv>\r\n",
+     ">page.htm,missing repl. file", "", "Could not locate replacement file DIR/\"nav.inc\""},
+    {"empty name is the folder itself", "<reririduruv=>\r\n</reririduruv>\r\n",
+     ">page.htm,missing repl. file", "", "Could not locate replacement file DIR/"},
     {"include that is the temporary file", "<reririduruv=reririDuruv.tmp>\r\n</reririduruv>\r\n",
      ">page.htm,missing repl. file", "", "Could not locate replacement file DIR/reririDuruv.tmp"},
     {"no closing tag", "<reririduruv=nav.inc>\r\nold\r\n", ">page.htm,unmatched tags", "",
      "Unmatched tags found in page.htm"},
-    {"no > after the keyword", "<reririduruv=nav.inc\r\n</reririduruv>\r\n", ">page.htm,unmatched tags", "",
-     "Unmatched tags found in page.htm"},
+    {"no > after the keyword", "<reririduruv=nav.inc\r\n</reririduruv>\r\n",
+     ">page.htm,unmatched tags", "", "Unmatched tags found in page.htm"},
     {"include with a closing tag, checked before the closing tag is sought",
      "<reririduruv=nested.inc>\r\nno end\r\n", ">page.htm,nested tags", "",
      "Nested tags found in DIR/nested.inc"},

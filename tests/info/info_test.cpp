@@ -42,9 +42,9 @@ TEST(About, TheVersionLineTakesTheFourthFieldAsRevision) {
 
 struct ToolRow {
     const char* what;
-    std::string store;  // the machine-wide store; TOOLS stands for a folder of the test's
-    bool toolInFolder;  // TOOLS/MSINFO32.EXE is there
-    QString started;    // the program started, or nothing
+    std::string store;   // the machine-wide store; TOOLS stands for a folder of the test's
+    bool toolInFolder;   // TOOLS/MSINFO32.EXE is there
+    QString started;     // the program started, or nothing
     bool really = false; // started for real, not watched
 };
 

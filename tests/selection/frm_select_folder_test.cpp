@@ -24,7 +24,8 @@ struct FakeMainWindow : AvailableFilesWindow {
     std::vector<std::string> files;
     std::string pathDisplay() const override { return path; }
     void setPathDisplay(const std::string& folder) override { path = folder; }
-    void setAvailableFiles(const std::string& folder, const std::vector<std::string>& names) override {
+    void setAvailableFiles(const std::string& folder,
+                           const std::vector<std::string>& names) override {
         path = folder + (folder.back() == '/' ? "" : "/");
         files = names;
     }
@@ -69,8 +70,8 @@ TEST_F(FolderDialogTest, OkHandsTheFolderAndItsFilesUnderTheFilterToTheMainWindo
 TEST_F(FolderDialogTest, CancelAndAHighlightedFolderChangeNothing) {
     ASSERT_TRUE(dialog->SetDir1Path(site.path()));
     auto* tree = Child<QTreeWidget>(dialog.get(), "Dir1");
-    tree->setCurrentItem(tree->findItems(QString::fromUtf8("d\xEF\xBF\xBDr"),
-                                         Qt::MatchRecursive)[0]);
+    tree->setCurrentItem(
+        tree->findItems(QString::fromUtf8("d\xEF\xBF\xBDr"), Qt::MatchRecursive)[0]);
     Press("cmdCancel");
     EXPECT_TRUE(main.path.empty());
     Press("cmdOK");
@@ -81,8 +82,8 @@ TEST_F(FolderDialogTest, EnterOpensTheHighlightedFolderOrPressesTheFocusedButton
     ASSERT_TRUE(dialog->SetDir1Path(site.path()));
     dialog->show();
     auto* tree = Child<QTreeWidget>(dialog.get(), "Dir1");
-    tree->setCurrentItem(tree->findItems(QString::fromUtf8("d\xEF\xBF\xBDr"),
-                                         Qt::MatchRecursive)[0]);
+    tree->setCurrentItem(
+        tree->findItems(QString::fromUtf8("d\xEF\xBF\xBDr"), Qt::MatchRecursive)[0]);
     QTest::keyClick(tree, Qt::Key_Return);
     EXPECT_EQ(dialog->Dir1Path(), site / "d\xEFr");
     QTest::keyClick(dialog.get(), Qt::Key_Escape);

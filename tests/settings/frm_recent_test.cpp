@@ -24,7 +24,8 @@ struct FakeMainWindow : AvailableFilesWindow {
     std::vector<std::string> files;
     std::string pathDisplay() const override { return path; }
     void setPathDisplay(const std::string& folder) override { path = folder; }
-    void setAvailableFiles(const std::string& folder, const std::vector<std::string>& names) override {
+    void setAvailableFiles(const std::string& folder,
+                           const std::vector<std::string>& names) override {
         path = folder + "/";
         files = names;
     }

@@ -16,7 +16,9 @@ const std::string kRecent = "Software\\reririDuruv\\recent files";
 
 class StoreTest : public ::testing::Test {
   protected:
-    void SetUp() override { Registry::SetStoreFile(HKEY_CURRENT_USER, dir / "config/settings.ini"); }
+    void SetUp() override {
+        Registry::SetStoreFile(HKEY_CURRENT_USER, dir / "config/settings.ini");
+    }
     std::optional<std::string> Read(const std::string& key) {
         return Registry::ReadSetting(HKEY_CURRENT_USER, key, "String");
     }

@@ -29,8 +29,8 @@ TempDir::~TempDir() {
     namespace fs = std::filesystem;
     for (auto it = fs::recursive_directory_iterator(path_, ignored);
          it != fs::recursive_directory_iterator(); it.increment(ignored))
-        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add |
-                        fs::perm_options::nofollow, ignored);
+        fs::permissions(it->path(), fs::perms::owner_all,
+                        fs::perm_options::add | fs::perm_options::nofollow, ignored);
     fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(path_, ignored);
 }
@@ -75,10 +75,12 @@ Program::Program(const std::vector<std::string>& command, const std::string& std
     if (pid_ == 0) {
         if (stdoutTo == "|")
             ::close(pipeEnds[0]);
-        const int out = stdoutTo == "|" ? pipeEnds[1]
-                                        : ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int out = stdoutTo == "|"
+                            ? pipeEnds[1]
+                            : ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(out, STDOUT_FILENO);
-        ::dup2(::open((streams_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+        ::dup2(::open((streams_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
+               STDERR_FILENO);
         ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
         std::vector<char*> argv;
         for (const std::string& argument : command)

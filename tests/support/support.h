@@ -7,8 +7,8 @@
 #include "disk.h"
 
 #include <functional>
-#include <unistd.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace testing_support {
@@ -64,13 +64,13 @@ ProgramRun RunProgram(const std::vector<std::string>& command);
 
 // A fault that needs root (mounts, other users) is skipped where the test runs without it,
 // loudly; with CI=true set it fails instead, so CI proves every fault.
-#define REQUIRE_ROOT()                                                                         \
-    do {                                                                                       \
-        if (::geteuid() != 0) {                                                                \
-            if (::testing_support::OnCi())                                                     \
-                FAIL() << "this fault needs root, and CI must prove it";                       \
-            GTEST_SKIP() << "this fault needs root";                                           \
-        }                                                                                      \
+#define REQUIRE_ROOT()                                                                             \
+    do {                                                                                           \
+        if (::geteuid() != 0) {                                                                    \
+            if (::testing_support::OnCi())                                                         \
+                FAIL() << "this fault needs root, and CI must prove it";                           \
+            GTEST_SKIP() << "this fault needs root";                                               \
+        }                                                                                          \
     } while (false)
 bool OnCi();
 
