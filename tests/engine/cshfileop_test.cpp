@@ -14,146 +14,68 @@ using namespace testing_support;
 
 namespace {
 
+enum Option { kNone = 0, kNumbered = 1, kFilesOnly = 2, kAsking = 4 };
+
 struct OperationRow {
     const char* what;
     std::uint32_t operation;
     std::vector<std::string> sources, targets;
-    std::function<void(CSHFileOp&)> options;
+    int options;
     bool succeeds;
     std::string after; // every file below the folder afterwards, as "name=content"
 };
 
-// "a.txt=A b.txt=B folder/in.txt=IN" for the folder's files; links as "name->target".
+// "a=A f/i=I" for the folder's files, links as "l->b".
 std::string Contents(const std::string& folder) {
-    std::string listing;
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
         if (!entry.is_directory())
             names.push_back(entry.path().string().substr(folder.size()));
     std::sort(names.begin(), names.end());
+    std::string listing;
     for (const std::string& name : names) {
-        std::error_code link;
-        const auto target = std::filesystem::read_symlink(folder + name, link);
+        std::error_code notLink;
+        const auto target = std::filesystem::read_symlink(folder + name, notLink);
         listing += (listing.empty() ? "" : " ") + name +
-                   (link ? "=" + ReadFile(folder + name) : "->" + target.string());
+                   (notLink ? "=" + ReadFile(folder + name) : "->" + target.string());
     }
     return listing;
 }
 
 TEST(CSHFileOp, OperationsWithLiteralNames) {
-    const auto none = [](CSHFileOp&) {};
+    // clang-format off
     const OperationRow rows[] = {
-        {"copy onto a file",
-         FO_COPY,
-         {"a.txt"},
-         {"b.txt"},
-         none,
-         true,
-         "a.txt=A b.txt=A folder/in.txt=IN link->b.txt news?.htm=Q"},
-        {"copy through a link",
-         FO_COPY,
-         {"a.txt"},
-         {"link"},
-         none,
-         true,
-         "a.txt=A b.txt=A folder/in.txt=IN link->b.txt news?.htm=Q"},
-        {"copy onto itself",
-         FO_COPY,
-         {"b.txt"},
-         {"link"},
-         none,
-         false,
-         "a.txt=A b.txt=B folder/in.txt=IN link->b.txt news?.htm=Q"},
-        {"a name with ? is a name",
-         FO_COPY,
-         {"news?.htm"},
-         {"news?.bak"},
-         none,
-         true,
-         "a.txt=A b.txt=B folder/in.txt=IN link->b.txt news?.bak=Q news?.htm=Q"},
-        {"a wildcard names nothing",
-         FO_COPY,
-         {"*.txt"},
-         {"folder/"},
-         none,
-         false,
-         "a.txt=A b.txt=B folder/in.txt=IN link->b.txt news?.htm=Q"},
-        {"into a folder, colliding names numbered",
-         FO_COPY,
-         {"a.txt", "a.txt"},
-         {"folder"},
-         [](CSHFileOp& op) { op.SetRenameOnCollision(true); },
-         true,
-         "a.txt=A b.txt=B folder/a (2).txt=A folder/a.txt=A folder/in.txt=IN link->b.txt "
-         "news?.htm=Q"},
-        {"paired destinations",
-         FO_COPY,
-         {"a.txt", "b.txt"},
-         {"x/one", "y/two"},
-         none,
-         true,
-         "a.txt=A b.txt=B folder/in.txt=IN link->b.txt news?.htm=Q x/one=A y/two=B"},
-        {"a folder",
-         FO_COPY,
-         {"folder"},
-         {"copy"},
-         none,
-         true,
-         "a.txt=A b.txt=B copy/in.txt=IN folder/in.txt=IN link->b.txt news?.htm=Q"},
-        {"files only",
-         FO_COPY,
-         {"folder"},
-         {"copy"},
-         [](CSHFileOp& op) { op.SetIncludeDirectories(false); },
-         false,
-         "a.txt=A b.txt=B folder/in.txt=IN link->b.txt news?.htm=Q"},
-        {"move into a folder",
-         FO_MOVE,
-         {"a.txt"},
-         {"folder"},
-         none,
-         true,
-         "b.txt=B folder/a.txt=A folder/in.txt=IN link->b.txt news?.htm=Q"},
-        {"a rename replaces nothing",
-         FO_RENAME,
-         {"b.txt"},
-         {"a.txt"},
-         none,
-         false,
-         "a.txt=A b.txt=B folder/in.txt=IN link->b.txt news?.htm=Q"},
+        {"copy onto a file",          FO_COPY,   {"a"}, {"b"}, kNone, true,  "a=A b=A f/i=I l->b q?=Q"},
+        {"copy through a link",       FO_COPY,   {"a"}, {"l"}, kNone, true,  "a=A b=A f/i=I l->b q?=Q"},
+        {"copy onto itself",          FO_COPY,   {"b"}, {"l"}, kNone, false, "a=A b=B f/i=I l->b q?=Q"},
+        {"a name with ? is a name",   FO_COPY,   {"q?"}, {"r?"}, kNone, true, "a=A b=B f/i=I l->b q?=Q r?=Q"},
+        {"a wildcard names nothing",  FO_COPY,   {"*"}, {"f/"}, kNone, false, "a=A b=B f/i=I l->b q?=Q"},
+        {"into a folder, numbered",   FO_COPY,   {"a", "a"}, {"f"}, kNumbered, true,
+                                                             "a=A b=B f/a=A f/a (2)=A f/i=I l->b q?=Q"},
+        {"paired destinations",       FO_COPY,   {"a", "b"}, {"x/1", "y/2"}, kNone, true,
+                                                                  "a=A b=B f/i=I l->b q?=Q x/1=A y/2=B"},
+        {"a folder",                  FO_COPY,   {"f"}, {"c"}, kNone, true,  "a=A b=B c/i=I f/i=I l->b q?=Q"},
+        {"files only",                FO_COPY,   {"f"}, {"c"}, kFilesOnly, false, "a=A b=B f/i=I l->b q?=Q"},
+        {"move into a folder",        FO_MOVE,   {"a"}, {"f"}, kNone, true,  "b=B f/a=A f/i=I l->b q?=Q"},
+        {"a rename replaces nothing", FO_RENAME, {"b"}, {"a"}, kNone, false, "a=A b=B f/i=I l->b q?=Q"},
         {"a rename onto a name taken is numbered",
-         FO_RENAME,
-         {"b.txt"},
-         {"a.txt"},
-         [](CSHFileOp& op) { op.SetRenameOnCollision(true); },
-         true,
-         "a (2).txt=B a.txt=A folder/in.txt=IN link->b.txt news?.htm=Q"},
-        {"delete for good, a folder with all in it",
-         FO_DELETE,
-         {"a.txt", "folder", "link"},
-         {},
-         none,
-         true,
-         "b.txt=B news?.htm=Q"},
-        {"nobody can answer a question: no",
-         FO_DELETE,
-         {"a.txt"},
-         {},
-         [](CSHFileOp& op) { op.SetConfirmOperation(true); },
-         false,
-         "a.txt=A b.txt=B folder/in.txt=IN link->b.txt news?.htm=Q"},
+                                      FO_RENAME, {"b"}, {"a"}, kNumbered, true, "a=A a (2)=B f/i=I l->b q?=Q"},
+        {"delete, a folder with all", FO_DELETE, {"a", "f", "l"}, {}, kNone, true, "b=B q?=Q"},
+        {"nobody can answer: no",     FO_DELETE, {"a"}, {}, kAsking, false, "a=A b=B f/i=I l->b q?=Q"},
     };
+    // clang-format on
     for (const OperationRow& row : rows) {
         SCOPED_TRACE(row.what);
         TempDir dir;
-        WriteFile(dir / "a.txt", "A");
-        WriteFile(dir / "b.txt", "B");
-        WriteFile(dir / "news?.htm", "Q");
-        ::mkdir((dir / "folder").c_str(), 0755);
-        WriteFile(dir / "folder/in.txt", "IN");
-        ::symlink("b.txt", (dir / "link").c_str());
+        for (const char* name : {"a", "b", "q?"})
+            WriteFile(dir / name, name[0] == 'q' ? "Q" : std::string(1, name[0] - 'a' + 'A'));
+        ::mkdir((dir / "f").c_str(), 0755);
+        WriteFile(dir / "f/i", "I");
+        ::symlink("b", (dir / "l").c_str());
         CSHFileOp op;
-        row.options(op);
+        op.SetRenameOnCollision((row.options & kNumbered) != 0);
+        op.SetIncludeDirectories((row.options & kFilesOnly) == 0);
+        op.SetConfirmOperation((row.options & kAsking) != 0);
         for (const std::string& source : row.sources)
             op.AddSourceFile(dir / source);
         for (const std::string& target : row.targets)
