@@ -240,7 +240,7 @@ TEST_F(ReplacementTest, TheNewPageIsTheFileThePassWroteNotWhatStandsUnderItsName
     FakeDisk disk;
     std::atomic<bool> done = false;
     disk.before = [&](DiskCall call, const std::string&) {
-        if (call == DiskCall::Sync && !done.exchange(true)) {
+        if (call == DiskCall::Attributes && !done.exchange(true)) {
             WriteFile(dir / "intruder", "not the page\r\n");
             ::rename((dir / "intruder").c_str(), (dir / modGlobal::kTempFileName).c_str());
         }
