@@ -202,21 +202,34 @@ void frmMain::EnableProcessButton() {
     ui->cmdProcess->setFocus();
 }
 
+// During a run the status line and the processed-files list change many times a frame; a
+// frame shows only their latest state, which costs the run far less than showing each
+// change. What a frame would show is shown at once before any event is let through.
 void frmMain::SetStatus(const std::string& text) {
-    const QString status = ShownName(text);
-    ui->lblStatus->setText(status);
-    // Shown at once, but not more often than a screen can show it: on a fast disk a page
-    // takes far less than a frame, and painting every text would cost more than the page.
-    if (!text.empty() &&
-        (!sinceStatusPainted_.isValid() || sinceStatusPainted_.elapsed() >= kFrameMs)) {
-        ui->lblStatus->repaint();
-        sinceStatusPainted_.start();
-    }
-    emit statusChanged(status);
+    status_ = text;
+    statusChanged_ = true;
+    ShowRunState(false);
 }
 
 void frmMain::AddProcessed(const std::string& entry) {
-    ui->lstProcessed->addItem(ShownName(entry));
+    newEntries_ << ShownName(entry);
+    ShowRunState(false);
+}
+
+void frmMain::ShowRunState(bool now) {
+    if (!now && sinceShown_.isValid() && sinceShown_.elapsed() < kFrameMs)
+        return;
+    if (!newEntries_.isEmpty()) {
+        ui->lstProcessed->addItems(newEntries_);
+        newEntries_.clear();
+    }
+    if (statusChanged_) {
+        ui->lblStatus->setText(ShownName(status_));
+        if (!status_.empty())
+            ui->lblStatus->repaint();
+        statusChanged_ = false;
+    }
+    sinceShown_.start();
 }
 
 void frmMain::pageStage(const std::string& page, PageStage stage) {
@@ -238,6 +251,7 @@ void frmMain::clearStatus() {
 }
 
 void frmMain::clearProcessed() {
+    newEntries_.clear();
     ui->lstProcessed->clear();
 }
 
@@ -254,11 +268,13 @@ void frmMain::doEvents() {
     // every few milliseconds; an Abort click is still seen before the next line.
     if (eventIntervalMs_ > 0 && sinceEvents_.isValid() && sinceEvents_.elapsed() < eventIntervalMs_)
         return;
+    ShowRunState(true);
     QCoreApplication::processEvents();
     sinceEvents_.start();
 }
 
 void frmMain::showProblem(const Problem& problem) {
+    ShowRunState(true);
     MessageBox::Show(ShownName(ProblemMessage(problem)), kProgramTitle, MessageBox::Buttons::Ok,
                      MessageBox::Icon::Critical);
 }
@@ -282,6 +298,7 @@ void frmMain::runEnded() {
 void frmMain::runClosed(bool aborted) {
     if (aborted)
         AddProcessed(kAbortedLine);
+    ShowRunState(true);
     // A window that is closing has nobody left to read the closing message.
     if (!closeAfterRun_) {
         if (aborted)
@@ -293,6 +310,7 @@ void frmMain::runClosed(bool aborted) {
     }
     AddProcessed(ProcessedLine(state_.ProcessedCount));
     AddProcessed(SkippedLine(state_.SkippedCount));
+    ShowRunState(true);
 }
 
 void frmMain::SetDefaultButton(QPushButton* button) {

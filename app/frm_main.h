@@ -67,10 +67,6 @@ class frmMain : public QMainWindow, public BatchHost, public AvailableFilesWindo
     void runEnded() override;
     void runClosed(bool aborted) override;
 
-  signals:
-    // The status line shows a new text.
-    void statusChanged(const QString& text);
-
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -80,6 +76,9 @@ class frmMain : public QMainWindow, public BatchHost, public AvailableFilesWindo
     void SetDefaultButton(QPushButton* button);
     void SetStatus(const std::string& text);
     void AddProcessed(const std::string& entry);
+    // Shows the status line's latest text and the entries added since, at most once a
+    // frame unless now.
+    void ShowRunState(bool now);
 
     std::unique_ptr<Ui::frmMain> ui;
     // Loaded hidden at start-up and kept until the program ends. The recent-folders dialog
@@ -95,5 +94,8 @@ class frmMain : public QMainWindow, public BatchHost, public AvailableFilesWindo
     int eventIntervalMs_ = 10;
     QElapsedTimer sinceEvents_;
     static constexpr int kFrameMs = 16;
-    QElapsedTimer sinceStatusPainted_;
+    QElapsedTimer sinceShown_;
+    std::string status_;
+    bool statusChanged_ = false;
+    QStringList newEntries_;
 };
