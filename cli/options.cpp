@@ -8,6 +8,28 @@ int UsageError(const std::string& message) {
     return kExitUsage;
 }
 
+namespace {
+
+// What is wrong with a combination of options the parser takes one by one; empty when
+// nothing is. Checked here rather than by the parser, which would note each in --help's
+// one-line option list.
+std::string WrongCombination(const CliOptions& options) {
+    if (options.diff && !options.check)
+        return "--diff shows what --check finds, so it needs --check";
+    if (options.quiet && options.verbose)
+        return "--quiet and --verbose exclude each other";
+    if (options.recursive && !options.pages.empty())
+        return "--recursive takes every page below FOLDER, so no PAGE";
+    if (options.watch && (options.check || !options.pages.empty()))
+        return "--watch keeps every page of FOLDER refreshed, so no --check and no PAGE";
+    for (const std::string& page : options.pages)
+        if (page.empty() || page.find('/') != std::string::npos)
+            return "a PAGE is a file name in FOLDER, without a folder part: " + page;
+    return {};
+}
+
+} // namespace
+
 std::optional<CliOptions> ParseOptions(int argc, char** argv, int& exitStatus) {
     CliOptions options;
     CLI::App app{"Refreshes the include blocks (<reririduruv=FILE> ... </reririduruv>) of the "
@@ -49,21 +71,7 @@ std::optional<CliOptions> ParseOptions(int argc, char** argv, int& exitStatus) {
         exitStatus = kExitUsage;
         return std::nullopt;
     }
-    // Checked here rather than by the parser, which would note them in --help's one-line
-    // option list.
-    std::string wrong;
-    if (options.diff && !options.check)
-        wrong = "--diff shows what --check finds, so it needs --check";
-    else if (options.quiet && options.verbose)
-        wrong = "--quiet and --verbose exclude each other";
-    else if (options.recursive && !options.pages.empty())
-        wrong = "--recursive takes every page below FOLDER, so no PAGE";
-    else if (options.watch && (options.check || !options.pages.empty()))
-        wrong = "--watch keeps every page of FOLDER refreshed, so no --check and no PAGE";
-    for (const std::string& page : options.pages)
-        if (wrong.empty() && (page.empty() || page.find('/') != std::string::npos))
-            wrong = "a PAGE is a file name in FOLDER, without a folder part: " + page;
-    if (!wrong.empty()) {
+    if (const std::string wrong = WrongCombination(options); !wrong.empty()) {
         exitStatus = UsageError(wrong);
         return std::nullopt;
     }

@@ -17,20 +17,95 @@ namespace {
 // the disk to overlap their flushes, few enough to hold memory and descriptors flat.
 constexpr std::size_t kPagesInFlight = 8;
 
-struct PageInFlight {
-    std::unique_ptr<PagePass> pass;
-    std::future<std::vector<int>> flushed; // not valid when the page needs no flush
+// The run's pages from their pass to their entry, in list order: each is put in place as
+// soon as it and every page before it are flushed. The run waits, letting events through,
+// only when too many are in flight, and at its end.
+class PagesInFlight {
+  public:
+    PagesInFlight(BatchHost& host, Disk& disk, BatchSummary& summary)
+        : host_(host), flusher_(disk, static_cast<int>(kPagesInFlight)), summary_(summary) {}
+
+    void Add(std::unique_ptr<PagePass> pass) {
+        Page page{std::move(pass), {}};
+        if (page.pass->Run())
+            page.flushed = flusher_.Flush(page.pass->FilesToFlush());
+        pages_.push_back(std::move(page));
+        Complete(false);
+    }
+
+    // Completes the pages that are ready; with all, every page, waiting as it must.
+    void Complete(bool all) {
+        while (!pages_.empty()) {
+            Page& page = pages_.front();
+            if (page.flushed.valid() && !Flushed(page, all || pages_.size() >= kPagesInFlight))
+                return;
+            const PageOutcome outcome =
+                page.pass->Complete(page.flushed.valid() ? page.flushed.get() : std::vector<int>{});
+            pages_.pop_front();
+            summary_.problems += (outcome.problem ? 1 : 0) + (outcome.tempNotDeleted ? 1 : 0);
+            if (outcome.wouldChange)
+                summary_.wouldChange.push_back(outcome.page);
+            written = written || (outcome.result == PageResult::Replaced && !outcome.upToDate);
+        }
+    }
+
+    bool written = false; // a page was written, not only compared
+
+  private:
+    struct Page {
+        std::unique_ptr<PagePass> pass;
+        std::future<std::vector<int>> flushed; // not valid when the page needs no flush
+    };
+
+    bool Flushed(Page& page, bool wait) {
+        while (page.flushed.wait_for(std::chrono::milliseconds(wait ? 10 : 0)) !=
+               std::future_status::ready) {
+            if (!wait)
+                return false;
+            host_.doEvents();
+        }
+        return true;
+    }
+
+    BatchHost& host_;
+    Flusher flusher_;
+    BatchSummary& summary_;
+    std::deque<Page> pages_;
 };
 
+// The separator and the header line that start a run's part of the error log. A header
+// that cannot be written loses no report: the problems themselves fall back to boxes.
+void WriteLogHeader(const std::string& folder) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    modGlobal::AppendLogLine(" ");
+    modGlobal::AppendLogLine(LogHeaderLine(folder, local));
+}
+
 // Each replaced page's content reached the disk before its rename; this makes the renames
-// themselves durable, once for the whole run. 0, or the errno value of a failed flush; a
-// file system that cannot flush a folder has nothing to flush.
-int SyncFolder(Disk& disk, const std::string& folder) {
+// themselves durable, once for the whole run. A file system that cannot flush a folder has
+// nothing to flush. The number of problems reported.
+int FlushFolder(BatchHost& host, Disk& disk, const std::string& folder) {
     FileDescriptor fd;
     if (disk.Open(folder, O_RDONLY | O_DIRECTORY, 0, fd) != 0)
         return 0;
     const int error = disk.Sync(fd.get());
-    return error == EINVAL || error == ENOTSUP ? 0 : error;
+    if (error == 0 || error == EINVAL || error == ENOTSUP)
+        return 0;
+    ReportProblem(host, Problem{ProblemKind::FolderNotFlushed, {}, folder});
+    return 1;
+}
+
+// Removes a temporary file an aborted pass left behind. One under another run's lock is
+// that run's own, and it removes it. The number of problems reported.
+int RemoveRunsTempFile(BatchHost& host, Disk& disk, const std::string& folder) {
+    bool folderFree = false;
+    {
+        FolderLock lock;
+        folderFree = lock.TryTake(folder, disk);
+    }
+    return folderFree && !DeleteTempFile(host, folder + modGlobal::kTempFileName, disk) ? 1 : 0;
 }
 
 } // namespace
@@ -46,57 +121,18 @@ BatchSummary RunBatch(BatchHost& host, const std::vector<BatchEntry>& entries,
     host.clearProcessed();
     state.ProcessedCount = 0;
     state.SkippedCount = 0;
-
-    if (host.errorMessagesOff()) {
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        ::localtime_r(&now, &local);
-        // A header that cannot be written loses no report: the problems themselves fall
-        // back to message boxes.
-        modGlobal::AppendLogLine(" ");
-        modGlobal::AppendLogLine(LogHeaderLine(folder, local));
-    }
+    if (host.errorMessagesOff())
+        WriteLogHeader(folder);
     if (!options.checkOnly) {
         FolderLock lock;
         if (lock.Take(host, folder, disk))
             RemoveLeftovers(disk, folder);
     }
 
-    // Pages are completed in list order: each is put in place as soon as it and every page
-    // before it are flushed, and the run waits (letting events through) only when too many
-    // are in flight, and at its end.
-    Flusher flusher(disk, static_cast<int>(kPagesInFlight));
-    std::deque<PageInFlight> inFlight;
-    bool pageWritten = false;
-    const auto completeFlushed = [&](bool all) {
-        while (!inFlight.empty()) {
-            PageInFlight& page = inFlight.front();
-            if (page.flushed.valid()) {
-                const bool mustWait = all || inFlight.size() >= kPagesInFlight;
-                while (page.flushed.wait_for(std::chrono::milliseconds(mustWait ? 10 : 0)) !=
-                       std::future_status::ready) {
-                    if (!mustWait)
-                        return;
-                    host.doEvents();
-                }
-            }
-            const PageOutcome outcome =
-                page.pass->Complete(page.flushed.valid() ? page.flushed.get() : std::vector<int>{});
-            inFlight.pop_front();
-            summary.problems += (outcome.problem ? 1 : 0) + (outcome.tempNotDeleted ? 1 : 0);
-            if (outcome.wouldChange)
-                summary.wouldChange.push_back(outcome.page);
-            pageWritten =
-                pageWritten || (outcome.result == PageResult::Replaced && !outcome.upToDate);
-        }
-    };
+    PagesInFlight pages(host, disk, summary);
     for (const BatchEntry& entry : entries) {
         if (entry.selected && !state.AbortRequested) {
-            PageInFlight page{std::make_unique<PagePass>(host, entry.name, options), {}};
-            if (page.pass->Run())
-                page.flushed = flusher.Flush(page.pass->FilesToFlush());
-            inFlight.push_back(std::move(page));
-            completeFlushed(false);
+            pages.Add(std::make_unique<PagePass>(host, entry.name, options));
             // The pass's files are closed as it returns, also when it stopped early.
             host.clearStatus();
         }
@@ -105,27 +141,15 @@ BatchSummary RunBatch(BatchHost& host, const std::vector<BatchEntry>& entries,
             break;
     }
     // Pages already written are finished (or stay as they were), also after an abort.
-    completeFlushed(true);
+    pages.Complete(true);
 
     // A run of only changed pages that changed none leaves the folder alone altogether.
-    if (!options.checkOnly && (!options.onlyChanged || pageWritten)) {
-        if (SyncFolder(disk, folder) != 0) {
-            ReportProblem(host, Problem{ProblemKind::FolderNotFlushed, {}, folder});
-            ++summary.problems;
-        }
-    }
+    if (!options.checkOnly && (!options.onlyChanged || pages.written))
+        summary.problems += FlushFolder(host, disk, folder);
     host.UpdateRecentFolders();
     host.runEnded();
-    // A temporary file under another run's lock is that run's own, and it removes it.
-    if (!options.checkOnly) {
-        bool folderFree = false;
-        {
-            FolderLock lock;
-            folderFree = lock.TryTake(folder, disk);
-        }
-        if (folderFree && !DeleteTempFile(host, folder + modGlobal::kTempFileName, disk))
-            ++summary.problems;
-    }
+    if (!options.checkOnly)
+        summary.problems += RemoveRunsTempFile(host, disk, folder);
     summary.aborted = state.AbortRequested;
     host.runClosed(summary.aborted);
     return summary;

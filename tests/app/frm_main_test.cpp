@@ -70,85 +70,49 @@ const Box kDone{"Done!", "reririDuruv", Buttons::Ok, Icon::Information};
 const Box kMissing{"Could not locate replacement file SITE/gone.inc", "reririDuruv", Buttons::Ok,
                    Icon::Critical};
 
+enum Situation { kNone = 0, kErrorsOffSet = 1, kBroken = 2, kAbort = 4, kEmptyList = 8 };
+
 struct RunRow {
     const char* what;
-    bool errorsOff;
+    int situation;
     int selected; // -1: none
-    bool broken;  // the selected page names a missing include file
-    bool abort;   // Abort is clicked as the run starts
-    bool emptyList;
     QList<Answer> answers;
     QList<Box> expected;
     QStringList entries; // the processed-files list afterwards
 };
 
 TEST_F(MainWindowTest, EveryMessageBoxOfARun) {
-    const QString log = ">1 file(s) processed. ";
+    const QStringList oneMissing{">1.htm,missing repl. file", ">0 file(s) processed. ",
+                                 ">1 file(s) skipped."};
+    // clang-format off
     const RunRow rows[] = {
-        {"all after asking",
-         false,
-         -1,
-         false,
-         false,
-         false,
-         {},
-         {kProcessAll, kDone},
-         {"1.htm,1", "caf\uFFFD.htm,1", "3.htm,1", ">3 file(s) processed. ",
-          ">0 file(s) skipped."}},
-        {"all declined", false, -1, false, false, false, {Answer::Cancel}, {kProcessAll}, {}},
-        {"the selected",
-         false,
-         1,
-         false,
-         false,
-         false,
-         {},
-         {kSure, kDone},
-         {"caf\uFFFD.htm,1", log, ">0 file(s) skipped."}},
-        {"the selected declined", false, 1, false, false, false, {Answer::Cancel}, {kSure}, {}},
-        {"errors off declined", true, 1, false, false, false, {Answer::Cancel}, {kErrorsOff}, {}},
-        {"errors off",
-         true,
-         0,
-         true,
-         false,
-         false,
-         {},
-         {kErrorsOff, kSure, kDone},
-         {">1.htm,missing repl. file", ">0 file(s) processed. ", ">1 file(s) skipped."}},
-        {"a problem",
-         false,
-         0,
-         true,
-         false,
-         false,
-         {},
-         {kSure, kMissing, kDone},
-         {">1.htm,missing repl. file", ">0 file(s) processed. ", ">1 file(s) skipped."}},
-        {"aborted",
-         false,
-         2,
-         false,
-         true,
-         false,
-         {},
-         {kSure, kAborted},
+        {"all after asking",      kNone,         -1, {}, {kProcessAll, kDone},
+         {"1.htm,1", "caf\uFFFD.htm,1", "3.htm,1", ">3 file(s) processed. ", ">0 file(s) skipped."}},
+        {"all declined",          kNone,         -1, {Answer::Cancel}, {kProcessAll}, {}},
+        {"the selected",          kNone,          1, {}, {kSure, kDone},
+         {"caf\uFFFD.htm,1", ">1 file(s) processed. ", ">0 file(s) skipped."}},
+        {"the selected declined", kNone,          1, {Answer::Cancel}, {kSure}, {}},
+        {"errors off declined",   kErrorsOffSet,  1, {Answer::Cancel}, {kErrorsOff}, {}},
+        {"errors off",            kErrorsOffSet | kBroken, 0, {}, {kErrorsOff, kSure, kDone}, oneMissing},
+        {"a problem",             kBroken,        0, {}, {kSure, kMissing, kDone}, oneMissing},
+        {"aborted",               kAbort,         2, {}, {kSure, kAborted},
          {">>processing aborted!", ">0 file(s) processed. ", ">0 file(s) skipped."}},
-        {"nothing listed", false, -1, false, false, true, {}, {kProcessAll, kNoFiles}, {}},
+        {"nothing listed",        kEmptyList,    -1, {}, {kProcessAll, kNoFiles}, {}},
     };
+    // clang-format on
     for (const RunRow& row : rows) {
         SCOPED_TRACE(row.what);
         for (const std::string& name : pages)
             WriteFile(site / name, kPage);
-        if (row.broken)
+        if (row.situation & kBroken)
             WriteFile(site / "1.htm", "<reririduruv=gone.inc>\r\n</reririduruv>\r\n");
         Start();
-        if (!row.emptyList)
+        if (!(row.situation & kEmptyList))
             ShowSite();
         if (row.selected >= 0)
             List("lstSelected")->item(row.selected)->setSelected(true);
-        Action("mnuErrmsgoff")->setChecked(row.errorsOff);
-        if (row.abort)
+        Action("mnuErrmsgoff")->setChecked(row.situation & kErrorsOffSet);
+        if (row.situation & kAbort)
             QTimer::singleShot(0, Child<QPushButton>(window.get(), "cmdAbort"),
                                &QPushButton::click);
         boxes.shown.clear();
@@ -165,7 +129,7 @@ TEST_F(MainWindowTest, EveryMessageBoxOfARun) {
             EXPECT_EQ(boxes.shown[i].icon, row.expected[i].icon);
         }
         EXPECT_EQ(Entries(List("lstProcessed")), row.entries);
-        const bool refreshed = row.entries.size() > 2 && !row.broken && !row.abort;
+        const bool refreshed = row.entries.size() > 2 && !(row.situation & (kBroken | kAbort));
         EXPECT_EQ(ReadFile(site / pages[row.selected < 0 ? 0 : row.selected]) == kNew, refreshed);
     }
 }

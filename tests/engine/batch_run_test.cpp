@@ -114,52 +114,40 @@ TEST_F(BatchRunTest, WithErrorMessagesOffProblemsGoToTheLogAfterAHeader) {
 }
 
 TEST(LogHeaderLine, DateAndTimeForms) {
-    std::tm when{};
-    when.tm_year = 99;
-    when.tm_mon = 2;
-    when.tm_mday = 7;
-    for (const auto& [hour, time] : std::vector<std::pair<int, std::string>>{
-             {21, "09:05 PM"}, {0, "12:05 AM"}, {12, "12:05 PM"}, {9, "09:05 AM"}}) {
-        when.tm_hour = hour;
+    // clang-format off
+    const std::vector<std::tuple<int, int, int, int, std::string>> rows = {
+        {99, 2, 7, 21, "3/7/99 09:05 PM"}, {99, 2, 7, 0, "3/7/99 12:05 AM"},
+        {126, 11, 25, 12, "12/25/26 12:05 PM"}, {100, 0, 1, 9, "1/1/00 09:05 AM"}};
+    // clang-format on
+    for (const auto& [year, month, day, hour, stamp] : rows) {
+        std::tm when{};
+        when.tm_year = year, when.tm_mon = month, when.tm_mday = day, when.tm_hour = hour;
         when.tm_min = 5;
-        EXPECT_EQ(LogHeaderLine("C:/web/", when), "Processing path: C:/web/ - 3/7/99 " + time);
+        EXPECT_EQ(LogHeaderLine("C:/web/", when), "Processing path: C:/web/ - " + stamp);
     }
-    when.tm_year = 126;
-    when.tm_mon = 11;
-    when.tm_mday = 25;
-    when.tm_hour = 0;
-    EXPECT_EQ(LogHeaderLine("/s/", when), "Processing path: /s/ - 12/25/26 12:05 AM");
 }
 
 TEST(ProblemWording, MessagesLogLinesAndEntries) {
-    struct Row {
-        ProblemKind kind;
-        std::string message, logLine, entry;
-    };
-    const Row rows[] = {
-        {ProblemKind::MissingInclude, "Could not locate replacement file /s/i",
-         " -Could not locate replacement file /s/i in p.htm", ">p.htm,missing repl. file"},
-        {ProblemKind::UnmatchedTags, "Unmatched tags found in p.htm",
-         " -Unmatched tags found in p.htm", ">p.htm,unmatched tags"},
-        {ProblemKind::NestedTags, "Nested tags found in /s/i",
-         " -Nested tags found in /s/i in p.htm", ">p.htm,nested tags"},
-        {ProblemKind::BackupFailed, "Could not backup file p.htm", " -Could not backup file p.htm",
-         ">p.htm,backup err"},
-        {ProblemKind::CreateFailed, "Could not create replaced file p.htm",
-         " -Could not create replaced file p.htm", ">p.htm,create error"},
-        {ProblemKind::ReadFailed, "Could not read file p.htm", " -Could not read file p.htm",
-         ">p.htm,read error"},
-        {ProblemKind::PageChanged, "Page changed during processing p.htm",
-         " -Page changed during processing p.htm", ">p.htm,page changed"},
-    };
-    for (const Row& row : rows) {
-        const Problem problem{row.kind, "p.htm", "/s/i"};
+    // clang-format off
+    const std::vector<std::tuple<ProblemKind, std::string, std::string>> rows = {
+        {ProblemKind::MissingInclude, "Could not locate replacement file /s/i", "missing repl. file"},
+        {ProblemKind::UnmatchedTags,  "Unmatched tags found in p.htm",          "unmatched tags"},
+        {ProblemKind::NestedTags,     "Nested tags found in /s/i",              "nested tags"},
+        {ProblemKind::BackupFailed,   "Could not backup file p.htm",            "backup err"},
+        {ProblemKind::CreateFailed,   "Could not create replaced file p.htm",   "create error"},
+        {ProblemKind::ReadFailed,     "Could not read file p.htm",              "read error"},
+        {ProblemKind::PageChanged,    "Page changed during processing p.htm",   "page changed"}};
+    // clang-format on
+    for (const auto& [kind, message, reason] : rows) {
         PageOutcome failed;
         failed.result = PageResult::Failed;
-        failed.problem = problem;
-        EXPECT_EQ(ProblemMessage(problem), row.message);
-        EXPECT_EQ(ProblemLogLine(problem), row.logLine);
-        EXPECT_EQ(ProcessedEntry("p.htm", failed), row.entry);
+        failed.problem = Problem{kind, "p.htm", "/s/i"};
+        EXPECT_EQ(ProblemMessage(*failed.problem), message);
+        // The log names the page where the message names only the include file.
+        const bool namesInclude = message.ends_with("/s/i");
+        EXPECT_EQ(ProblemLogLine(*failed.problem),
+                  " -" + message + (namesInclude ? " in p.htm" : ""));
+        EXPECT_EQ(ProcessedEntry("p.htm", failed), ">p.htm," + reason);
     }
     EXPECT_EQ(ProblemLogLine({ProblemKind::TempNotDeleted, {}, "/s/"}),
               " -Could not delete temporary file");
