@@ -38,16 +38,3 @@ void frmHelp::SetText(const QString& text) {
     FitText(*ui->lblText);
 }
 
-void frmHelp::keyPressEvent(QKeyEvent* event) {
-    // Neither button is the default or the cancel button: Esc does nothing, and Enter
-    // presses whichever button has the focus.
-    if (PressFocusedButton(*this, *event)) {
-        event->accept();
-        return;
-    }
-    if (event->key() == Qt::Key_Escape) {
-        event->ignore();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}

@@ -3,6 +3,8 @@
 // frmHelp: the help window, a short fixed instruction text with OK and Cancel, both of
 // which close it. It is built afresh for each opening and centres itself as it loads.
 
+#include "window.h"
+
 #include <QDialog>
 #include <memory>
 
@@ -10,7 +12,7 @@ namespace Ui {
 class frmHelp;
 }
 
-class frmHelp : public QDialog {
+class frmHelp : public FocusedButtonDialog {
     Q_OBJECT
 
   public:
@@ -26,9 +28,6 @@ class frmHelp : public QDialog {
     // label shows as line breaks. Text() gives it back exactly as it was put.
     void SetText(const QString& text);
     QString Text() const { return text_; }
-
-  protected:
-    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     std::unique_ptr<Ui::frmHelp> ui;

@@ -167,20 +167,6 @@ void frmSelectFolder::SetHtmlOnly(bool checked) {
     ui->chkHTMLonly->setChecked(checked);
 }
 
-void frmSelectFolder::keyPressEvent(QKeyEvent* event) {
-    // No button is the default or the cancel button: Esc does nothing, and Enter presses
-    // the button that has the focus.
-    if (PressFocusedButton(*this, *event)) {
-        event->accept();
-        return;
-    }
-    if (event->key() == Qt::Key_Escape) {
-        event->ignore();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
 void frmSelectFolder::closeEvent(QCloseEvent* event) {
     cmdCancel_Click();
     event->accept();

@@ -6,6 +6,8 @@
 // folders for the recent-folders dialog while it is hidden. Folders and names are bytes.
 
 #include <QCheckBox>
+#include "window.h"
+
 #include <QDialog>
 #include <QPointer>
 #include <map>
@@ -19,7 +21,7 @@ namespace Ui {
 class frmSelectFolder;
 }
 
-class frmSelectFolder : public QDialog {
+class frmSelectFolder : public FocusedButtonDialog {
     Q_OBJECT
 
   public:
@@ -63,7 +65,6 @@ class frmSelectFolder : public QDialog {
     void SetHtmlOnlyMirror(QCheckBox* box) { htmlOnlyMirror_ = box; }
 
   protected:
-    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -90,20 +90,6 @@ void frmRecent::ShowList(const std::vector<std::string>& folders) {
     recentCount_ = static_cast<int>(folders.size());
 }
 
-void frmRecent::keyPressEvent(QKeyEvent* event) {
-    // No button is the default or the cancel button: Esc does nothing, and Enter presses
-    // the button that has the focus.
-    if (PressFocusedButton(*this, *event)) {
-        event->accept();
-        return;
-    }
-    if (event->key() == Qt::Key_Escape) {
-        event->ignore();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
 void frmRecent::closeEvent(QCloseEvent* event) {
     CancelButton_Click();
     event->accept();

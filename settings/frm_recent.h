@@ -5,6 +5,8 @@
 // created at start-up and only shown and hidden afterwards. Choosing a folder here fills
 // the main window through the hidden folder dialog.
 
+#include "window.h"
+
 #include <QDialog>
 #include <memory>
 #include <string>
@@ -15,7 +17,7 @@ namespace Ui {
 class frmRecent;
 }
 
-class frmRecent : public QDialog {
+class frmRecent : public FocusedButtonDialog {
     Q_OBJECT
 
   public:
@@ -41,7 +43,6 @@ class frmRecent : public QDialog {
     int RecentCount() const { return recentCount_; }
 
   protected:
-    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
   private:

@@ -50,12 +50,17 @@ void FitTexts(QWidget& window) {
         FitText(*widget);
 }
 
-bool PressFocusedButton(const QWidget& window, const QKeyEvent& event) {
-    if (event.key() != Qt::Key_Return && event.key() != Qt::Key_Enter)
-        return false;
-    auto* focused = qobject_cast<QPushButton*>(window.focusWidget());
-    if (focused == nullptr || !focused->isEnabled())
-        return false;
-    focused->click();
-    return true;
+void FocusedButtonDialog::keyPressEvent(QKeyEvent* event) {
+    auto* focused = qobject_cast<QPushButton*>(focusWidget());
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && focused != nullptr &&
+        focused->isEnabled()) {
+        focused->click();
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape) {
+        event->ignore();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }

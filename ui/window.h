@@ -3,11 +3,8 @@
 // What every window of the program shares: its place on the screen, the dialogs' frame,
 // and Enter on a focused button.
 
+#include <QDialog>
 #include <QSize>
-
-class QDialog;
-class QKeyEvent;
-class QWidget;
 
 // Moves the window to the middle of its screen, as each window does in its load step.
 void CentreOnScreen(QWidget& window);
@@ -25,5 +22,9 @@ void FitText(QWidget& widget);
 // FitText for every label and button of window.
 void FitTexts(QWidget& window);
 
-// Enter on a focused push button presses it. True when the key was taken.
-bool PressFocusedButton(const QWidget& window, const QKeyEvent& event);
+// A dialog with neither a default nor a cancel button: Esc does nothing, and Enter presses
+// the button that has the focus.
+class FocusedButtonDialog : public QDialog {
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};

@@ -1,7 +1,7 @@
 // The folder dialog: what OK hands to the main window, the filter, keys, and folders that
 // cannot be read.
 
-#include "available_files.h"
+#include "fake_main_window.h"
 #include "frm_select_folder.h"
 #include "store_support.h"
 #include "window_support.h"
@@ -18,19 +18,6 @@ using namespace testing_support;
 using namespace window_testing;
 
 namespace {
-
-struct FakeMainWindow : AvailableFilesWindow {
-    std::string path;
-    std::vector<std::string> files;
-    std::string pathDisplay() const override { return path; }
-    void setPathDisplay(const std::string& folder) override { path = folder; }
-    void setAvailableFiles(const std::string& folder,
-                           const std::vector<std::string>& names) override {
-        path = folder + (folder.back() == '/' ? "" : "/");
-        files = names;
-    }
-    void EnableProcessButton() override {}
-};
 
 class FolderDialogTest : public ::testing::Test {
   protected:

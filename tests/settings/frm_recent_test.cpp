@@ -1,7 +1,7 @@
 // The recent-folders dialog: the list's order and limit, what is stored, choosing a folder,
 // clearing, and the keys.
 
-#include "available_files.h"
+#include "fake_main_window.h"
 #include "frm_recent.h"
 #include "frm_select_folder.h"
 #include "store_support.h"
@@ -17,20 +17,6 @@ using namespace testing_support;
 using namespace window_testing;
 
 namespace {
-
-// The main window as the dialogs see it.
-struct FakeMainWindow : AvailableFilesWindow {
-    std::string path;
-    std::vector<std::string> files;
-    std::string pathDisplay() const override { return path; }
-    void setPathDisplay(const std::string& folder) override { path = folder; }
-    void setAvailableFiles(const std::string& folder,
-                           const std::vector<std::string>& names) override {
-        path = folder + "/";
-        files = names;
-    }
-    void EnableProcessButton() override {}
-};
 
 class RecentTest : public ::testing::Test {
   protected:
