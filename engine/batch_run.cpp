@@ -22,13 +22,31 @@ constexpr std::size_t kPagesInFlight = 8;
 // only when too many are in flight, and at its end.
 class PagesInFlight {
   public:
-    PagesInFlight(BatchHost& host, Disk& disk, BatchSummary& summary)
-        : host_(host), flusher_(disk, static_cast<int>(kPagesInFlight)), summary_(summary) {}
+    PagesInFlight(BatchHost& host, Disk& disk, const std::string& folder, BatchSummary& summary)
+        : host_(host), disk_(disk), folder_(folder), flusher_(static_cast<int>(kPagesInFlight)),
+          summary_(summary) {}
+
+    // A new, nameless file in the folder, made ahead of need; the first call starts making
+    // them and gives none.
+    FileDescriptor MadeFile() {
+        FileDescriptor made;
+        if (!made_.empty()) {
+            made = made_.front().get();
+            made_.pop_front();
+        }
+        while (made_.size() < kPagesInFlight)
+            made_.push_back(flusher_.Run([this] {
+                FileDescriptor fd;
+                (void)disk_.Open(folder_, O_TMPFILE | O_RDWR, 0600, fd);
+                return fd;
+            }));
+        return made;
+    }
 
     void Add(std::unique_ptr<PagePass> pass) {
         Page page{std::move(pass), {}};
         if (page.pass->Run())
-            page.flushed = flusher_.Flush(page.pass->FilesToFlush());
+            page.flushed = flusher_.Run([pass = page.pass.get()] { pass->FlushAndPutInPlace(); });
         pages_.push_back(std::move(page));
         Complete(false);
     }
@@ -39,8 +57,9 @@ class PagesInFlight {
             Page& page = pages_.front();
             if (page.flushed.valid() && !Flushed(page, all || pages_.size() >= kPagesInFlight))
                 return;
-            const PageOutcome outcome =
-                page.pass->Complete(page.flushed.valid() ? page.flushed.get() : std::vector<int>{});
+            if (page.flushed.valid())
+                page.flushed.get();
+            const PageOutcome outcome = page.pass->Complete();
             pages_.pop_front();
             summary_.problems += (outcome.problem ? 1 : 0) + (outcome.tempNotDeleted ? 1 : 0);
             if (outcome.wouldChange)
@@ -54,7 +73,7 @@ class PagesInFlight {
   private:
     struct Page {
         std::unique_ptr<PagePass> pass;
-        std::future<std::vector<int>> flushed; // not valid when the page needs no flush
+        std::future<void> flushed; // not valid when the page needs no flush
     };
 
     bool Flushed(Page& page, bool wait) {
@@ -68,9 +87,12 @@ class PagesInFlight {
     }
 
     BatchHost& host_;
+    Disk& disk_;
+    const std::string folder_;
     Flusher flusher_;
     BatchSummary& summary_;
     std::deque<Page> pages_;
+    std::deque<std::future<FileDescriptor>> made_;
 };
 
 // The separator and the header line that start a run's part of the error log. A header
@@ -111,7 +133,10 @@ int RemoveRunsTempFile(BatchHost& host, Disk& disk, const std::string& folder) {
 } // namespace
 
 BatchSummary RunBatch(BatchHost& host, const std::vector<BatchEntry>& entries,
-                      const PassOptions& options) {
+                      const PassOptions& runOptions) {
+    PassOptions options = runOptions;
+    RunFiles runFiles;
+    options.runFiles = &runFiles;
     Disk& disk = options.disk != nullptr ? *options.disk : RealDisk();
     const std::string folder = host.pathDisplay();
     BatchSummary summary;
@@ -125,11 +150,13 @@ BatchSummary RunBatch(BatchHost& host, const std::vector<BatchEntry>& entries,
         WriteLogHeader(folder);
     if (!options.checkOnly) {
         FolderLock lock;
-        if (lock.Take(host, folder, disk))
+        if (lock.Take(host, folder, disk, &runFiles))
             RemoveLeftovers(disk, folder);
     }
 
-    PagesInFlight pages(host, disk, summary);
+    PagesInFlight pages(host, disk, folder, summary);
+    if (!options.checkOnly)
+        runFiles.madeFile = [&pages] { return pages.MadeFile(); };
     for (const BatchEntry& entry : entries) {
         if (entry.selected && !state.AbortRequested) {
             pages.Add(std::make_unique<PagePass>(host, entry.name, options));

@@ -249,6 +249,18 @@ int Disk::Lock(int fd) {
     return ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : LastError();
 }
 
+int Disk::Unlock(int fd) {
+    if (const int error = Before(DiskCall::Lock, {}))
+        return error;
+    return ::flock(fd, LOCK_UN) == 0 ? 0 : LastError();
+}
+
+int Disk::Truncate(int fd) {
+    if (const int error = Before(DiskCall::Write, {}))
+        return error;
+    return ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0 ? 0 : LastError();
+}
+
 int Disk::List(const std::string& folder, std::vector<FolderEntry>& entries) {
     entries.clear();
     if (const int error = Before(DiskCall::List, folder))

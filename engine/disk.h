@@ -85,6 +85,9 @@ class Disk {
     int Unlink(const std::string& path);
     // An exclusive flock without waiting: EWOULDBLOCK when another holds it.
     int Lock(int fd);
+    int Unlock(int fd);
+    // Empties the file and goes back to its start (a Write).
+    int Truncate(int fd);
     // The folder's entries but "." and ".."; an error in the middle is an error.
     int List(const std::string& folder, std::vector<FolderEntry>& entries);
 

@@ -1,9 +1,5 @@
 #include "flusher.h"
 
-#include <memory>
-
-Flusher::Flusher(Disk& disk, int threads) : disk_(disk), threadCount_(threads) {}
-
 Flusher::~Flusher() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -14,24 +10,15 @@ Flusher::~Flusher() {
         thread.join();
 }
 
-std::future<std::vector<int>> Flusher::Flush(std::vector<int> files) {
-    auto job =
-        std::make_shared<std::packaged_task<std::vector<int>()>>([this, files = std::move(files)] {
-            std::vector<int> errors;
-            for (const int fd : files)
-                errors.push_back(disk_.Sync(fd));
-            return errors;
-        });
-    std::future<std::vector<int>> result = job->get_future();
+void Flusher::Queue(std::function<void()> job) {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         // A run that writes nothing starts no thread.
         if (threads_.size() < static_cast<std::size_t>(threadCount_))
             threads_.emplace_back(&Flusher::Work, this);
-        jobs_.push_back([job] { (*job)(); });
+        jobs_.push_back(std::move(job));
     }
     wake_.notify_one();
-    return result;
 }
 
 void Flusher::Work() {

@@ -59,6 +59,13 @@ int NewFile::Create(const std::string& folder) {
     return error;
 }
 
+void NewFile::Use(FileDescriptor fd, const std::string& folder) {
+    Discard();
+    fd_ = std::move(fd);
+    folder_ = folder;
+    (void)disk_.Lock(fd_.get());
+}
+
 int NewFile::TakeOwnerAndModeOf(const struct stat& status, bool groupRequired) {
     // Owner first: chown(2) clears the set-user-ID and set-group-ID bits, so the mode comes
     // after it. Where the process may not give the file away, the group still counts.
@@ -105,19 +112,21 @@ int NewFile::TakeModeOf(const struct stat& status) {
     return (now.st_mode & 07777) == mode ? 0 : EPERM;
 }
 
-int NewFile::Publish(const std::string& target) {
-    int error = 0;
-    for (int attempt = 0; name_.empty() && attempt < 100; ++attempt) {
+int NewFile::GiveHiddenName() {
+    int error = EEXIST;
+    for (int attempt = 0; name_.empty() && error == EEXIST && attempt < 100; ++attempt) {
         const std::string name = folder_ + "/" + kHiddenPrefix + RandomName();
-        error = disk_.Link(fd_.get(), name);
-        if (error == 0)
+        if ((error = disk_.Link(fd_.get(), name)) == 0)
             name_ = name;
-        else if (error != EEXIST)
-            break;
     }
-    if (name_.empty())
-        return error != 0 ? error : EEXIST;
-    if ((error = disk_.Rename(name_, target)) != 0)
+    return name_.empty() ? error : 0;
+}
+
+int NewFile::Publish(const std::string& target) {
+    int error = GiveHiddenName();
+    if (error == 0)
+        error = disk_.Rename(name_, target);
+    if (error != 0)
         return error;
     name_.clear();
     fd_.close();

@@ -22,6 +22,8 @@ class NewFile {
     // hidden one where not. It is locked while it lives, so no cleanup takes it away.
     int Create(const std::string& folder);
     int fd() const { return fd_.get(); }
+    // A new, nameless file in folder that was made ahead of need, open as fd.
+    void Use(FileDescriptor fd, const std::string& folder);
 
     // Takes on the owner and group of the file described by status, where the process may,
     // and then its permission bits. With groupRequired a group that cannot be kept (one the
@@ -44,6 +46,8 @@ class NewFile {
     void Discard();
 
   private:
+    int GiveHiddenName();
+
     Disk& disk_;
     FileDescriptor fd_;
     std::string folder_;

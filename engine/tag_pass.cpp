@@ -58,10 +58,10 @@ class Pass {
         outcome_.page = pageName;
     }
 
-    // True when the page's new files wait to be flushed before Complete.
+    // True when the page's new files wait for FlushAndPutInPlace before Complete.
     bool Run();
-    std::vector<int> FilesToFlush() const;
-    PageOutcome Complete(const std::vector<int>& flushErrors);
+    void FlushAndPutInPlace();
+    PageOutcome Complete();
 
   private:
     // Reads the page through the tag pass into the temporary file or, comparing, into a
@@ -74,13 +74,15 @@ class Pass {
     bool RefreshBlock(text::PageScanner& scanner, const text::Line& line);
     // The page's name still leads to the file that was opened, unchanged since.
     bool StillThePage();
-    bool PrepareBackup();
+    bool MakeBackup();
     bool PrepareReplacement();
-    bool PutInPlace(const std::vector<int>& flushErrors);
+    bool PutInPlace();
     // Counts the page and removes its temporary file.
     void Finish();
 
     bool Fail(ProblemKind kind, const std::string& path = {});
+    // Fail for a page whose new files wait: it is counted by Complete.
+    bool Refuse(ProblemKind kind);
     // A failed write is the temporary file's fault; a failed read is the page's, or the
     // include file's when the page was read well.
     bool FailCopying(const text::PageScanner& scanner, const std::string& includePath = {}) {
@@ -103,7 +105,8 @@ class Pass {
     bool comparing_ = false;
     FileDescriptor page_;
     struct stat opened_ {};
-    FileDescriptor temp_;
+    FileDescriptor ownTemp_; // the temporary file, when the page has one of its own
+    int temp_ = -1;          // the temporary file, the page's own or the run's
     // The temporary file: ours while writing; while comparing, the one found in the folder.
     bool tempFound_ = false;
     struct stat tempStat_ {};
@@ -114,9 +117,10 @@ class Pass {
     int blocks_ = 0;
     // The new versions of the backup and of the page, waiting to be flushed and put in
     // place; the page's under the name its links lead to.
-    std::optional<NewFile> backup_;
+    bool backup_ = false;
     std::optional<NewFile> newPage_;
     std::string target_;
+    bool waiting_ = false; // the new files wait to be flushed and put in place
     PageOutcome outcome_;
 };
 
@@ -125,6 +129,12 @@ bool Pass::Fail(ProblemKind kind, const std::string& path) {
     outcome_.blocks = blocks_;
     outcome_.problem = Problem{kind, pageName_, path};
     ++state_.SkippedCount;
+    return false;
+}
+
+bool Pass::Refuse(ProblemKind kind) {
+    outcome_.result = PageResult::Failed;
+    outcome_.problem = Problem{kind, pageName_, {}};
     return false;
 }
 
@@ -148,7 +158,7 @@ bool Pass::Read(bool comparing) {
     } else {
         if (!OpenTempFile())
             return Fail(ProblemKind::CreateFailed);
-        file_.emplace(disk_, temp_.get());
+        file_.emplace(disk_, temp_);
         out_ = &*file_;
     }
     text::PageScanner scanner(disk_, page_.get());
@@ -162,13 +172,27 @@ bool Pass::Read(bool comparing) {
 }
 
 bool Pass::OpenTempFile() {
-    // The temporary file is made anew rather than emptied, so that a link under its name
-    // can never truncate another file; only a page that is itself the temporary file would
-    // be lost that way, and that one is refused. What is neither a file nor a link stays.
+    RunFiles* run = options_.runFiles;
     struct stat existing {};
     const int found = disk_.Status(tempPath_, existing, false);
     if (found != 0 && found != ENOENT)
         return false;
+    // The run's temporary file serves the next page, emptied, while it is still the file
+    // under that name.
+    if (run != nullptr && run->temp.valid()) {
+        if (found == 0 && SameFile(existing, run->tempStatus) && !SameFile(existing, opened_)) {
+            if (disk_.Truncate(run->temp.get()) != 0)
+                return false;
+            tempStat_ = run->tempStatus;
+            tempFound_ = true;
+            temp_ = run->temp.get();
+            return true;
+        }
+        run->temp.close();
+    }
+    // Otherwise it is made anew rather than emptied, so that a link under its name can
+    // never truncate another file; only a page that is itself the temporary file would be
+    // lost that way, and that one is refused. What is neither a file nor a link stays.
     if (found == 0) {
         if (SameFile(existing, opened_) ||
             (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)))
@@ -177,10 +201,16 @@ bool Pass::OpenTempFile() {
         if (error != 0 && error != ENOENT)
             return false;
     }
-    if (disk_.Open(tempPath_, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600, temp_) != 0)
+    if (disk_.Open(tempPath_, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600, ownTemp_) != 0 ||
+        disk_.StatusOf(ownTemp_.get(), tempStat_) != 0)
         return false;
-    tempFound_ = disk_.StatusOf(temp_.get(), tempStat_) == 0;
-    return tempFound_;
+    tempFound_ = true;
+    temp_ = ownTemp_.get();
+    if (run != nullptr) {
+        run->temp = std::move(ownTemp_);
+        run->tempStatus = tempStat_;
+    }
+    return true;
 }
 
 bool Pass::TempFileRefused() {
@@ -275,40 +305,52 @@ bool Pass::StillThePage() {
 
 // The backup is a copy of the page as it was read, never written through a link that
 // stands under the backup's name.
-bool Pass::PrepareBackup() {
+bool Pass::MakeBackup() {
+    const std::string backupPath = BackupPathOf(pagePath_);
     struct stat existing {};
-    const int found = disk_.Status(BackupPathOf(pagePath_), existing, false);
+    const int found = disk_.Status(backupPath, existing, false);
     if ((found != 0 && found != ENOENT) || (found == 0 && !S_ISREG(existing.st_mode)))
         return false;
-    NewFile& backup = backup_.emplace(disk_);
+    NewFile backup(disk_);
     return backup.Create(FolderOf(pagePath_)) == 0 &&
            disk_.CopyAll(page_.get(), backup.fd()) == 0 &&
            backup.TakeExtendedAttributesOf(page_.get()) == 0 &&
-           backup.TakeOwnerAndModeOf(opened_, true) == 0;
+           backup.TakeOwnerAndModeOf(opened_, true) == 0 && backup.Sync() == 0 &&
+           backup.Publish(backupPath) == 0;
 }
 
-// The new page is the temporary file's content taken from its descriptor. A page that is
-// a symbolic link keeps the link; the file it leads to is replaced.
+// The new page is the temporary file's content taken from its descriptor, in a new file
+// beside the page (made ahead of need where the run has one). A page that is a symbolic
+// link keeps the link; the file it leads to is replaced.
 bool Pass::PrepareReplacement() {
+    if (ResolveLinkTarget(disk_, pagePath_, target_) != 0)
+        return false;
     NewFile& page = newPage_.emplace(disk_);
-    return ResolveLinkTarget(disk_, pagePath_, target_) == 0 &&
-           page.Create(FolderOf(target_)) == 0 && disk_.CopyAll(temp_.get(), page.fd()) == 0 &&
-           page.TakeExtendedAttributesOf(page_.get()) == 0 &&
-           page.TakeOwnerAndModeOf(opened_, true) == 0;
+    FileDescriptor made;
+    if (options_.runFiles != nullptr && options_.runFiles->madeFile && target_ == pagePath_)
+        made = options_.runFiles->madeFile();
+    if (made.valid())
+        page.Use(std::move(made), FolderOf(target_));
+    else if (page.Create(FolderOf(target_)) != 0)
+        return false;
+    return disk_.CopyAll(temp_, page.fd()) == 0;
 }
 
 // The flushed new page is put in place only while the page's name still leads to the page
 // as it was read.
-bool Pass::PutInPlace(const std::vector<int>& flushErrors) {
-    std::size_t next = 0;
-    if (backup_ && (flushErrors[next++] != 0 || backup_->Publish(BackupPathOf(pagePath_)) != 0))
-        return Fail(ProblemKind::BackupFailed);
-    if (flushErrors[next] != 0)
-        return Fail(ProblemKind::CreateFailed);
+// On a thread of the run's flusher: the backup, the new page's attributes and flush, and
+// the new page put in place only while the page's name still leads to the page as it was
+// read.
+bool Pass::PutInPlace() {
+    if (backup_ && !MakeBackup())
+        return Refuse(ProblemKind::BackupFailed);
+    if (newPage_->TakeExtendedAttributesOf(page_.get()) != 0 ||
+        newPage_->TakeOwnerAndModeOf(opened_, true) != 0 || newPage_->Sync() != 0)
+        return Refuse(ProblemKind::CreateFailed);
     if (!StillThePage())
-        return Fail(ProblemKind::PageChanged);
+        return Refuse(ProblemKind::PageChanged);
     if (newPage_->Publish(target_) != 0)
-        return Fail(ProblemKind::CreateFailed);
+        return Refuse(ProblemKind::CreateFailed);
     return true;
 }
 
@@ -338,7 +380,7 @@ bool Pass::Run() {
     }
 
     FolderLock lock;
-    if (!lock.Take(host_, folder_, disk_)) {
+    if (!lock.Take(host_, folder_, disk_, options_.runFiles)) {
         outcome_.result = PageResult::Aborted;
         return false;
     }
@@ -348,34 +390,29 @@ bool Pass::Run() {
         Finish();
         return false;
     }
-    if (host_.backupOriginals()) {
+    backup_ = host_.backupOriginals();
+    if (backup_)
         host_.pageStage(pageName_, PageStage::BackingUp);
-        if (!PrepareBackup())
-            return Fail(ProblemKind::BackupFailed);
-    }
     host_.pageStage(pageName_, PageStage::Saving);
     if (!PrepareReplacement())
         return Fail(ProblemKind::CreateFailed);
     // The new page holds the temporary file's content: the name is free for the next page.
     Finish();
+    waiting_ = true;
     return true;
 }
 
-std::vector<int> Pass::FilesToFlush() const {
-    std::vector<int> files;
-    if (backup_)
-        files.push_back(backup_->fd());
-    if (newPage_)
-        files.push_back(newPage_->fd());
-    return files;
+void Pass::FlushAndPutInPlace() {
+    PutInPlace();
+    newPage_.reset();
 }
 
-PageOutcome Pass::Complete(const std::vector<int>& flushErrors) {
-    if (newPage_ && outcome_.result != PageResult::Failed) {
-        if (PutInPlace(flushErrors))
+PageOutcome Pass::Complete() {
+    if (waiting_) {
+        if (outcome_.result == PageResult::Failed)
+            ++state_.SkippedCount;
+        else
             ++state_.ProcessedCount;
-        backup_.reset();
-        newPage_.reset();
     }
     return outcome_;
 }
@@ -384,12 +421,13 @@ void Pass::Finish() {
     outcome_.blocks = blocks_;
     outcome_.result = blocks_ > 0 ? PageResult::Replaced : PageResult::NoBlocks;
     // A page that is written is counted once it is in place.
-    if (blocks_ > 0 && !newPage_)
+    if (blocks_ > 0 && !newPage_.has_value())
         ++state_.ProcessedCount;
     if (blocks_ == 0)
         ++state_.SkippedCount;
-    if (temp_.valid()) {
-        temp_.close();
+    // A run's temporary file serves its next page; the run removes it at its end.
+    if (ownTemp_.valid()) {
+        ownTemp_.close();
         outcome_.tempNotDeleted = !RemoveTempFile(disk_, tempPath_, &tempStat_);
     }
 }
@@ -405,12 +443,12 @@ bool PagePass::Run() {
     return pass_->Run();
 }
 
-std::vector<int> PagePass::FilesToFlush() const {
-    return pass_->FilesToFlush();
+void PagePass::FlushAndPutInPlace() {
+    pass_->FlushAndPutInPlace();
 }
 
-PageOutcome PagePass::Complete(const std::vector<int>& flushErrors) {
-    const PageOutcome outcome = pass_->Complete(flushErrors);
+PageOutcome PagePass::Complete() {
+    const PageOutcome outcome = pass_->Complete();
     // The page's files are closed and the folder's lock is free by now.
     pass_.reset();
     if (outcome.problem)
@@ -423,13 +461,10 @@ PageOutcome PagePass::Complete(const std::vector<int>& flushErrors) {
 }
 
 PageOutcome ProcessFile(PassHost& host, const std::string& pageName, const PassOptions& options) {
-    Disk& disk = options.disk != nullptr ? *options.disk : RealDisk();
     PagePass pass(host, pageName, options);
-    std::vector<int> flushErrors;
     if (pass.Run())
-        for (const int fd : pass.FilesToFlush())
-            flushErrors.push_back(disk.Sync(fd));
-    return pass.Complete(flushErrors);
+        pass.FlushAndPutInPlace();
+    return pass.Complete();
 }
 
 bool DeleteTempFile(PassHost& host, const std::string& tempPath, Disk& disk) {
@@ -439,11 +474,33 @@ bool DeleteTempFile(PassHost& host, const std::string& tempPath, Disk& disk) {
     return false;
 }
 
-bool FolderLock::Take(PassHost& host, const std::string& folder, Disk& disk) {
-    if (disk.Open(folder, O_RDONLY | O_DIRECTORY, 0, fd_) != 0)
+FolderLock::~FolderLock() {
+    if (fd_ >= 0 && !own_.valid())
+        (void)disk_->Unlock(fd_);
+}
+
+int FolderLock::Open(const std::string& folder, Disk& disk, RunFiles* runFiles) {
+    disk_ = &disk;
+    if (runFiles != nullptr && runFiles->folder.valid())
+        return runFiles->folder.get();
+    FileDescriptor fd;
+    if (disk.Open(folder, O_RDONLY | O_DIRECTORY, 0, fd) != 0)
+        return -1;
+    if (runFiles == nullptr) {
+        own_ = std::move(fd);
+        return own_.get();
+    }
+    runFiles->folder = std::move(fd);
+    return runFiles->folder.get();
+}
+
+bool FolderLock::Take(PassHost& host, const std::string& folder, Disk& disk, RunFiles* runFiles) {
+    const int fd = Open(folder, disk, runFiles);
+    if (fd < 0)
         return true;
     bool told = false;
-    while (disk.Lock(fd_.get()) == EWOULDBLOCK) {
+    int error;
+    while ((error = disk.Lock(fd)) == EWOULDBLOCK) {
         if (!told)
             host.waitingForFolder();
         told = true;
@@ -452,12 +509,19 @@ bool FolderLock::Take(PassHost& host, const std::string& folder, Disk& disk) {
             return false;
         ::usleep(10 * 1000);
     }
+    if (error == 0)
+        fd_ = fd;
     return true;
 }
 
 bool FolderLock::TryTake(const std::string& folder, Disk& disk) {
-    return disk.Open(folder, O_RDONLY | O_DIRECTORY, 0, fd_) != 0 ||
-           disk.Lock(fd_.get()) != EWOULDBLOCK;
+    const int fd = Open(folder, disk, nullptr);
+    if (fd < 0)
+        return true;
+    const int error = disk.Lock(fd);
+    if (error == 0)
+        fd_ = fd;
+    return error != EWOULDBLOCK;
 }
 
 std::string BackupPathOf(const std::string& pagePath) {

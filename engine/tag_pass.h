@@ -5,9 +5,21 @@
 #include "disk.h"
 #include "run_host.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+// What the pages of one folder's run share, kept from one page to the next instead of
+// made anew for each: the folder, open for its lock, and the temporary file; and new files
+// for the folder's pages, made ahead of need on other threads.
+struct RunFiles {
+    FileDescriptor folder;
+    FileDescriptor temp;
+    struct stat tempStatus {};
+    // A new, nameless file in the folder, or an invalid one when none is at hand.
+    std::function<FileDescriptor()> madeFile;
+};
 
 struct PassOptions {
     // Changes nothing on disk: the refreshed page is only compared with the page, and the
@@ -21,6 +33,8 @@ struct PassOptions {
     std::string* refreshedBytes = nullptr;
     // The file system; the real one when null.
     Disk* disk = nullptr;
+    // Shared by the pages of a run; each page opens its own when null.
+    RunFiles* runFiles = nullptr;
 };
 
 // Refreshes the page named pageName in the host's folder: tells the host its stages,
@@ -28,21 +42,21 @@ struct PassOptions {
 PageOutcome ProcessFile(PassHost& host, const std::string& pageName,
                         const PassOptions& options = {});
 
-// ProcessFile in two steps, so that a page's new files can be flushed while the next page
-// is read: Run reads the page and writes its new version; Complete puts it in place.
+// ProcessFile in steps, so that a page's new files can be flushed and put in place on
+// another thread while the next page is read: Run reads the page and writes its new
+// version; FlushAndPutInPlace, on any thread, flushes it and puts it in place while the
+// page is still the page that was read; Complete reports what came of it.
 class PagePass {
   public:
     PagePass(PassHost& host, const std::string& pageName, const PassOptions& options);
     ~PagePass();
 
-    // True when the page's new files (FilesToFlush) wait to be flushed; false when the
-    // page is done and Complete only reports it.
+    // True when the page's new files wait for FlushAndPutInPlace; false when the page is
+    // done and Complete only reports it.
     bool Run();
-    std::vector<int> FilesToFlush() const;
-    // With the flushes' results (0 or an errno value, one for each file of FilesToFlush):
-    // puts the page in place while it is still the page that was read, reports its problem
-    // and gives the host its entry.
-    PageOutcome Complete(const std::vector<int>& flushErrors = {});
+    void FlushAndPutInPlace();
+    // Counts the page, reports its problem and gives the host its entry.
+    PageOutcome Complete();
 
   private:
     std::unique_ptr<class Pass> pass_;
@@ -59,15 +73,25 @@ bool DeleteTempFile(PassHost& host, const std::string& tempPath, Disk& disk = Re
 // or when the process ends.
 class FolderLock {
   public:
+    FolderLock() = default;
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    ~FolderLock();
+
     // Takes the lock, telling the host once and letting events through while another run
     // holds it; false when an abort came first. A folder that cannot be locked (a file
-    // system without locks) counts as locked.
-    bool Take(PassHost& host, const std::string& folder, Disk& disk);
+    // system without locks) counts as locked. The folder is opened for it, or taken from
+    // runFiles, where it stays open.
+    bool Take(PassHost& host, const std::string& folder, Disk& disk, RunFiles* runFiles = nullptr);
     // Takes the lock only if it is free at once.
     bool TryTake(const std::string& folder, Disk& disk);
 
   private:
-    FileDescriptor fd_;
+    int Open(const std::string& folder, Disk& disk, RunFiles* runFiles);
+
+    Disk* disk_ = nullptr;
+    FileDescriptor own_;
+    int fd_ = -1; // locked
 };
 
 // The backup's name: the page path up to and including the last "." of the page's own
