@@ -119,15 +119,14 @@ int FlushFolder(BatchHost& host, Disk& disk, const std::string& folder) {
     return 1;
 }
 
-// Removes a temporary file an aborted pass left behind. One under another run's lock is
-// that run's own, and it removes it. The number of problems reported.
-int RemoveRunsTempFile(BatchHost& host, Disk& disk, const std::string& folder) {
-    bool folderFree = false;
-    {
-        FolderLock lock;
-        folderFree = lock.TryTake(folder, disk);
-    }
-    return folderFree && !DeleteTempFile(host, folder + modGlobal::kTempFileName, disk) ? 1 : 0;
+// Removes the run's temporary file, which the last page, or a pass that stopped early, left
+// behind; a file under that name that the run did not make (another run's, or a page
+// named so) is not the run's to remove. The number of problems reported.
+int RemoveRunsTempFile(BatchHost& host, Disk& disk, const std::string& folder, RunFiles& run) {
+    if (!run.temp.valid())
+        return 0;
+    run.temp.close();
+    return DeleteTempFile(host, folder + modGlobal::kTempFileName, disk, &run.tempStatus) ? 0 : 1;
 }
 
 } // namespace
@@ -176,7 +175,7 @@ BatchSummary RunBatch(BatchHost& host, const std::vector<BatchEntry>& entries,
     host.UpdateRecentFolders();
     host.runEnded();
     if (!options.checkOnly)
-        summary.problems += RemoveRunsTempFile(host, disk, folder);
+        summary.problems += RemoveRunsTempFile(host, disk, folder, runFiles);
     summary.aborted = state.AbortRequested;
     host.runClosed(summary.aborted);
     return summary;

@@ -102,14 +102,7 @@ int NewFile::TakeExtendedAttributesOf(int fromFd) {
 }
 
 int NewFile::TakeModeOf(const struct stat& status) {
-    const mode_t mode = status.st_mode & 07777;
-    if (const int error = disk_.ChangeMode(fd_.get(), mode))
-        return error;
-    // The system drops a set-group-ID bit silently where the group is not the caller's.
-    struct stat now {};
-    if (const int error = disk_.StatusOf(fd_.get(), now))
-        return error;
-    return (now.st_mode & 07777) == mode ? 0 : EPERM;
+    return disk_.ChangeMode(fd_.get(), status.st_mode & 07777);
 }
 
 int NewFile::GiveHiddenName() {

@@ -467,8 +467,9 @@ PageOutcome ProcessFile(PassHost& host, const std::string& pageName, const PassO
     return pass.Complete();
 }
 
-bool DeleteTempFile(PassHost& host, const std::string& tempPath, Disk& disk) {
-    if (RemoveTempFile(disk, tempPath, nullptr))
+bool DeleteTempFile(PassHost& host, const std::string& tempPath, Disk& disk,
+                    const struct stat* ours) {
+    if (RemoveTempFile(disk, tempPath, ours))
         return true;
     ReportProblem(host, Problem{ProblemKind::TempNotDeleted, {}, FolderOf(tempPath) + "/"});
     return false;

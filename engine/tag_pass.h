@@ -65,8 +65,10 @@ class PagePass {
 };
 
 // Removes the temporary file if it is a file or a link (a plain unlink: a folder of that
-// name is left alone) and reports a failure. Returns false when it reported one.
-bool DeleteTempFile(PassHost& host, const std::string& tempPath, Disk& disk = RealDisk());
+// name is left alone) and, with ours, only if it is that file; reports a failure. Returns
+// false when it reported one.
+bool DeleteTempFile(PassHost& host, const std::string& tempPath, Disk& disk = RealDisk(),
+                    const struct stat* ours = nullptr);
 
 // A folder's lock, which one run at a time holds while it works on a page: two runs in a
 // folder share its temporary file, so they take turns page by page. Released when it goes,

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -280,6 +281,9 @@ TEST_F(ReplacementTest, WhatStandsUnderTheTemporaryNameIsOnlyEverUnlinked) {
     RunPages(host, RealDisk());
     EXPECT_EQ(ReadFile(dir / modGlobal::kTempFileName + "/keep"), "kept");
     EXPECT_EQ(host.entries[0], ">index.htm,create error");
+    EXPECT_EQ(host.problems,
+              (std::vector<std::string>{"Could not create replaced file index.htm",
+                                        "Could not create replaced file plain.htm"}));
 
     PassOptions check;
     check.checkOnly = true;
@@ -288,6 +292,14 @@ TEST_F(ReplacementTest, WhatStandsUnderTheTemporaryNameIsOnlyEverUnlinked) {
     EXPECT_EQ(checking.entries[0], ">index.htm,create error")
         << "a check comes to the same verdict";
     EXPECT_TRUE(summary.wouldChange.empty());
+
+    // A page that is itself the temporary file is never emptied.
+    std::filesystem::remove_all(dir / modGlobal::kTempFileName);
+    WriteFile(dir / modGlobal::kTempFileName, kOld);
+    RecordingHost named(dir.path());
+    RunBatch(named, {{modGlobal::kTempFileName, true}});
+    EXPECT_EQ(named.entries[0], ">reririDuruv.tmp,create error");
+    EXPECT_EQ(ReadFile(dir / modGlobal::kTempFileName), kOld);
 }
 
 TEST_F(ReplacementTest, LeftoversOfInterruptedReplacementsGoButNotOnesInUse) {

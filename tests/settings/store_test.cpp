@@ -40,6 +40,9 @@ TEST_F(StoreTest, AbsentEmptyAndEveryByte) {
     for (const std::string& text : {std::string("/srv/caf\xE9/"), std::string("a=b\nc\r\\x41"),
                                     std::string("[section]"), allBytes}) {
         Write(kRecent + "\\1", text);
+        // Read back from the file, as the next start of the program reads it.
+        Registry::SetStoreFile(HKEY_CURRENT_USER, dir / "other.ini");
+        Registry::SetStoreFile(HKEY_CURRENT_USER, dir / "config/settings.ini");
         EXPECT_EQ(Read(kRecent + "\\1"), text);
         EXPECT_EQ(Read("SOFTWARE\\RERIRIDURUV\\Recent Files\\1"), text) << "keys ignore case";
     }
