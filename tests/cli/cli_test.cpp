@@ -92,6 +92,9 @@ TEST_F(CliTest, RecursiveNamesPagesByTheirPathAndReportsUnreadableFolders) {
     WriteFile(site / "blog/2026/post.htm", "<reririduruv=..\\..\\nav.inc>\r\n</reririduruv>\r\n");
     WriteFile(site / "blog/broken.htm", "<reririduruv=../nav.inc>\r\n");
     WriteFile(site / ".git/hidden.htm", "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
+    for (const char* name : {"blog/.hidden.htm", "blog/reririDuruv.tmp"})
+        WriteFile(site / name, "<reririduruv=../nav.inc>\r\n</reririduruv>\r\n");
+    ::symlink("2026/post.htm", (site / "blog/link.htm").c_str());
     ::symlink((site / "blog").c_str(), (site / "again").c_str());
     ::chmod((site / "locked").c_str(), 0);
     // Root reads every folder: the walk is made as another user, who owns the site.
@@ -106,9 +109,12 @@ TEST_F(CliTest, RecursiveNamesPagesByTheirPathAndReportsUnreadableFolders) {
     const ProgramRun run = RunProgram(command);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "a.html,1\nb.shtml,0\nindex.HTM,1\n>blog/broken.htm,unmatched tags\n"
-                       "blog/2026/post.htm,1\n>3 file(s) processed. \n>2 file(s) skipped.\n");
-    EXPECT_EQ(run.err, "Unmatched tags found in blog/broken.htm\nCould not read folder " +
-                           site.path() + "locked/\n");
+                       ">blog/link.htm,missing repl. file\nblog/2026/post.htm,1\n"
+                       ">3 file(s) processed. \n>3 file(s) skipped.\n");
+    EXPECT_EQ(run.err,
+              "Unmatched tags found in blog/broken.htm\nCould not locate replacement file " +
+                  site.path() + "blog/../../nav.inc\nCould not read folder " + site.path() +
+                  "locked/\n");
     EXPECT_EQ(ReadFile(site / ".git/hidden.htm"), "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
 }
 

@@ -1,8 +1,6 @@
-// The shell's four file operations with literal names, as one table, and the folder
-// listings.
+// The shell's four file operations with literal names, as one table.
 
 #include "cshfileop.h"
-#include "file_list.h"
 #include "support.h"
 
 #include <cstdlib>
@@ -107,23 +105,6 @@ TEST(CSHFileOp, AnEmptySourceListAndTheTrash) {
     EXPECT_EQ(ReadFile(data / "Trash/files/b.txt"), "B");
     EXPECT_NE(ReadFile(data / "Trash/info/b.txt.trashinfo").find("Path=" + dir.path() + "b.txt\n"),
               std::string::npos);
-}
-
-TEST(FileList, HtmlPagesInNameOrderWithoutHiddenOrTemporaryFiles) {
-    TempDir dir;
-    for (const char* name : {"b.shtml", "A.HTM", "a.html", "c.txt", "noext", ".hidden.htm",
-                             "reririDuruv.tmp", "Z.htm"})
-        WriteFile(dir / name, "");
-    ::mkdir((dir / "sub.htm").c_str(), 0755);
-    ::symlink("a.html", (dir / "link.htm").c_str());
-    std::vector<std::string> names;
-    ASSERT_EQ(ListFiles(dir.path(), kHtmlPatterns, names), 0);
-    EXPECT_EQ(names, (std::vector<std::string>{"A.HTM", "a.html", "b.shtml", "link.htm", "Z.htm"}));
-    ASSERT_EQ(ListFiles(dir.path(), kAllFilesPattern, names), 0);
-    EXPECT_EQ(names.size(), 7u);
-    EXPECT_EQ(ListSubFolders(dir.path(), false, names), 0);
-    EXPECT_EQ(names, std::vector<std::string>{"sub.htm"});
-    EXPECT_NE(ListFiles(dir / "gone", kHtmlPatterns, names), 0);
 }
 
 } // namespace

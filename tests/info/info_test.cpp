@@ -1,8 +1,6 @@
-// The help window's text, the About box's version line, and where it finds the system
-// information tool.
+// The About box's version line and icon, and where it finds the system information tool.
 
 #include "frm_about.h"
-#include "frm_help.h"
 #include "registry.h"
 #include "window_support.h"
 
@@ -17,19 +15,6 @@ using namespace testing_support;
 using namespace window_testing;
 
 namespace {
-
-TEST(Help, EnterPressesTheFocusedButtonAndEscapeNothing) {
-    for (const char* button : {"OKButton", "CancelButton"}) {
-        frmHelp help;
-        help.show();
-        QTest::keyClick(&help, Qt::Key_Escape);
-        EXPECT_TRUE(help.isVisible());
-        auto* pressed = Child<QPushButton>(&help, button);
-        pressed->setFocus();
-        QTest::keyClick(pressed, Qt::Key_Return);
-        EXPECT_FALSE(help.isVisible()) << button;
-    }
-}
 
 TEST(About, TheVersionLineTakesTheFourthFieldAsRevision) {
     EXPECT_EQ(VersionLine("1.1.0.3"), "Version 1.1.3");

@@ -49,28 +49,20 @@ TEST_F(FolderDialogTest, OkHandsTheFolderAndItsFilesUnderTheFilterToTheMainWindo
     EXPECT_EQ(main.path, site / "d\xEFr/") << "a name that is not UTF-8 keeps its bytes";
     EXPECT_EQ(main.files, std::vector<std::string>{"caf\xE9.htm"});
 
-    FolderDialogTest::TearDown();
     frmSelectFolder restarted(main);
     EXPECT_TRUE(restarted.HtmlOnly()) << "the filter is kept";
 }
 
-TEST_F(FolderDialogTest, CancelAndAHighlightedFolderChangeNothing) {
+TEST_F(FolderDialogTest, AHighlightedFolderIsNotTakenEnterOpensItOrPressesTheFocusedButton) {
     ASSERT_TRUE(dialog->SetDir1Path(site.path()));
+    dialog->show();
     auto* tree = Child<QTreeWidget>(dialog.get(), "Dir1");
-    tree->setCurrentItem(
-        tree->findItems(QString::fromUtf8("d\xEF\xBF\xBDr"), Qt::MatchRecursive)[0]);
+    tree->setCurrentItem(tree->findItems(QString::fromUtf8("d\xEF\xBF\xBDr"), Qt::MatchRecursive)[0]);
     Press("cmdCancel");
     EXPECT_TRUE(main.path.empty());
     Press("cmdOK");
     EXPECT_EQ(main.path, site.path()) << "the folder opened before, not the highlighted one";
-}
-
-TEST_F(FolderDialogTest, EnterOpensTheHighlightedFolderOrPressesTheFocusedButton) {
-    ASSERT_TRUE(dialog->SetDir1Path(site.path()));
     dialog->show();
-    auto* tree = Child<QTreeWidget>(dialog.get(), "Dir1");
-    tree->setCurrentItem(
-        tree->findItems(QString::fromUtf8("d\xEF\xBF\xBDr"), Qt::MatchRecursive)[0]);
     QTest::keyClick(tree, Qt::Key_Return);
     EXPECT_EQ(dialog->Dir1Path(), site / "d\xEFr");
     QTest::keyClick(dialog.get(), Qt::Key_Escape);

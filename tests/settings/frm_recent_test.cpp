@@ -1,5 +1,5 @@
 // The recent-folders dialog: the list's order and limit, what is stored, choosing a folder,
-// clearing, and the keys.
+// clearing, and the filter box it shares with the folder dialog.
 
 #include "fake_main_window.h"
 #include "frm_recent.h"
@@ -84,16 +84,6 @@ TEST_F(RecentTest, ClearAsksFirst) {
     EXPECT_EQ(boxes.texts(), (QStringList{"Clear list?", "Clear list?"}));
     EXPECT_EQ(dialog->RecentCount(), 0);
     EXPECT_TRUE(StoredSettings::ReadRecentFolders().empty());
-}
-
-TEST_F(RecentTest, EnterPressesTheFocusedButtonAndEscapeNothing) {
-    dialog->show();
-    QTest::keyClick(dialog.get(), Qt::Key_Escape);
-    EXPECT_TRUE(dialog->isVisible());
-    auto* cancel = Child<QPushButton>(dialog.get(), "CancelButton");
-    cancel->setFocus();
-    QTest::keyClick(cancel, Qt::Key_Return);
-    EXPECT_FALSE(dialog->isVisible());
 }
 
 TEST_F(RecentTest, TheTwoFilterBoxesMirrorEachOtherAndAreStored) {

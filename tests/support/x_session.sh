@@ -7,7 +7,6 @@ step="starting"
 program_pid=""
 xvfb_pid=""
 shots="${shots:-/tmp}"
-
 x_session_cleanup() {
     [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
@@ -17,20 +16,16 @@ trap x_session_cleanup EXIT
 
 fail() {
     echo "$test_name: FAILED at step \"$step\": $*" >&2
-    if [ -n "$xvfb_pid" ]; then
-        for id in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
-            echo "    window $id \"$(xdotool getwindowname "$id")\"" >&2
-        done
-        import -window root "$shots/screen.png" 2>/dev/null && echo "    screen: $shots/screen.png" >&2
-    fi
+    for id in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
+        echo "    window $id \"$(xdotool getwindowname "$id")\"" >&2
+    done
+    import -window root "$shots/screen.png" 2>/dev/null && echo "    screen: $shots/screen.png" >&2
     exit 1
 }
-
 begin() {
     step="$1"
     echo "-- $step"
 }
-
 for tool in Xvfb xdotool import; do
     command -v "$tool" >/dev/null || fail "$tool is missing (bash scripts/install-deps.sh installs it)"
 done
@@ -45,15 +40,14 @@ poll() {
         sleep 0.1
     done
 }
-
 start_x_server() {
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$1/display" 2>/dev/null &
     xvfb_pid=$!
     poll 20 grep -q '^[0-9]' "$1/display" || fail "Xvfb reported no display within 20 s"
     export DISPLAY=":$(cat "$1/display")"
+    poll 20 xdpyinfo >/dev/null 2>&1 || fail "the X server at $DISPLAY takes no connection"
 }
-
-# The visible window titled exactly $1, into $window; fails after 30 s.
+# The visible window titled exactly $1 (but window $2), into $window; fails after 30 s.
 wait_window() {
     find() {
         window="$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -vx "${2:-none}" | head -n 1)"
@@ -61,7 +55,6 @@ wait_window() {
     }
     poll 30 find "$@" || fail "no window titled \"$1\" within 30 s"
 }
-
 # Keys pressed in window $1, which gets the focus first.
 keys() {
     local id="$1"
@@ -70,7 +63,6 @@ keys() {
     xdotool key --delay 150 "$@"
     sleep 0.3
 }
-
 photograph() {
     sleep 0.5
     import -window "$1" -define png:exclude-chunks=date,time "$2" || fail "no picture of window $1"
