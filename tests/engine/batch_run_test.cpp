@@ -108,7 +108,7 @@ TEST(LogHeaderLine, DateAndTimeForms) {
     }
 }
 
-TEST(ProblemWording, MessagesLogLinesAndEntries) {
+TEST(Wording, ProblemMessagesLogLinesAndEntries) {
     // clang-format off
     const std::vector<std::tuple<ProblemKind, std::string, std::string>> rows = {
         {ProblemKind::MissingInclude, "Could not locate replacement file /s/i", "missing repl. file"},

@@ -57,7 +57,8 @@ TEST_F(FolderDialogTest, AHighlightedFolderIsNotTakenEnterOpensItOrPressesTheFoc
     ASSERT_TRUE(dialog->SetDir1Path(site.path()));
     dialog->show();
     auto* tree = Child<QTreeWidget>(dialog.get(), "Dir1");
-    tree->setCurrentItem(tree->findItems(QString::fromUtf8("d\xEF\xBF\xBDr"), Qt::MatchRecursive)[0]);
+    tree->setCurrentItem(
+        tree->findItems(QString::fromUtf8("d\xEF\xBF\xBDr"), Qt::MatchRecursive)[0]);
     Press("cmdCancel");
     EXPECT_TRUE(main.path.empty());
     Press("cmdOK");

@@ -64,23 +64,13 @@ std::vector<std::string> FolderNames(const std::string& folder) {
     return names;
 }
 
-Program::Program(const std::vector<std::string>& command, const std::string& stdoutTo) {
-    int pipeEnds[2] = {-1, -1};
-    if (stdoutTo == "|" && ::pipe(pipeEnds) != 0)
-        throw std::runtime_error("cannot make a pipe");
-    const std::string outPath = stdoutTo.empty() ? streams_ / "out" : stdoutTo;
+Program::Program(const std::vector<std::string>& command) {
     WriteFile(streams_ / "out", "");
     WriteFile(streams_ / "err", "");
     pid_ = ::fork();
     if (pid_ == 0) {
-        if (stdoutTo == "|")
-            ::close(pipeEnds[0]);
-        const int out = stdoutTo == "|"
-                            ? pipeEnds[1]
-                            : ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(::open((streams_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
-               STDERR_FILENO);
+        ::dup2(::open((streams_ / "out").c_str(), O_WRONLY), STDOUT_FILENO);
+        ::dup2(::open((streams_ / "err").c_str(), O_WRONLY), STDERR_FILENO);
         ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
         std::vector<char*> argv;
         for (const std::string& argument : command)
@@ -88,11 +78,6 @@ Program::Program(const std::vector<std::string>& command, const std::string& std
         argv.push_back(nullptr);
         ::execvp(argv[0], argv.data());
         ::_exit(127);
-    }
-    // Nobody reads the pipe: the program's first write meets a closed pipe.
-    if (stdoutTo == "|") {
-        ::close(pipeEnds[0]);
-        ::close(pipeEnds[1]);
     }
 }
 
@@ -162,11 +147,6 @@ void RecordingHost::runClosed(bool aborted) {
     events.push_back(aborted ? "closed:aborted" : "closed:done");
     entries.push_back(ProcessedLine(state.ProcessedCount));
     entries.push_back(SkippedLine(state.SkippedCount));
-}
-
-bool Changes(DiskCall call) {
-    return call == DiskCall::Write || call == DiskCall::Sync || call == DiskCall::Attributes ||
-           call == DiskCall::Link || call == DiskCall::Rename || call == DiskCall::Unlink;
 }
 
 } // namespace testing_support

@@ -42,11 +42,11 @@ struct ProgramRun {
     std::string err;
 };
 
-// A program started in the background, stdin from /dev/null, stdout to a file of its own
-// or to stdoutTo ("/dev/full", or "|" for a pipe that nobody reads).
+// A program started in the background, stdin from /dev/null, stdout and stderr to files
+// of its own.
 class Program {
   public:
-    explicit Program(const std::vector<std::string>& command, const std::string& stdoutTo = {});
+    explicit Program(const std::vector<std::string>& command);
     ~Program();
     // What it has written to stdout and stderr so far.
     std::string out() const { return ReadFile(streams_ / "out"); }
@@ -120,8 +120,5 @@ class FakeDisk : public Disk {
         return before ? before(call, path) : 0;
     }
 };
-
-// The calls that change something on disk, in the order a page's refresh makes them.
-bool Changes(DiskCall call);
 
 } // namespace testing_support
