@@ -12,7 +12,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace testing_support;
@@ -146,33 +145,6 @@ TEST_F(ReplacementTest, AFailedCallIsReportedOrLeavesNoTrace) {
             ::unlink((dir / modGlobal::kTempFileName).c_str());
         }
     }
-}
-
-TEST_F(ReplacementTest, TheNewPageKeepsOwnerGroupModeAndExtendedAttributes) {
-    REQUIRE_ROOT();
-    const std::string page = dir / "index.htm";
-    ASSERT_EQ(::chown(page.c_str(), 1234, 4321), 0);
-    ASSERT_EQ(::chmod(page.c_str(), 02640), 0);
-    if (::setxattr(page.c_str(), "user.origin", "hand", 4, 0) != 0)
-        GTEST_SKIP() << "this file system keeps no extended attributes";
-    struct stat before {};
-    ::stat(page.c_str(), &before);
-    RecordingHost host(dir.path());
-    RunPages(host, RealDisk(), true);
-    for (const std::string& name : {page, dir / "index.bak"}) {
-        struct stat after {};
-        ::stat(name.c_str(), &after);
-        EXPECT_EQ(after.st_uid, 1234u) << name;
-        EXPECT_EQ(after.st_gid, 4321u) << name;
-        EXPECT_EQ(after.st_mode & 07777, 02640u) << name;
-        char value[8] = {};
-        EXPECT_EQ(::getxattr(name.c_str(), "user.origin", value, sizeof value), 4) << name;
-        EXPECT_STREQ(value, "hand");
-        if (name == page) {
-            EXPECT_NE(after.st_ino, before.st_ino) << "replaced by a rename, not rewritten";
-        }
-    }
-    EXPECT_EQ(ReadFile(page), kNew);
 }
 
 TEST_F(ReplacementTest, LinksArePagesButNeverBackups) {
