@@ -54,11 +54,7 @@ class MainWindowTest : public ::testing::Test {
     std::unique_ptr<frmMain> window;
 };
 
-struct Box {
-    QString text, title;
-    Buttons buttons;
-    Icon icon;
-};
+using Box = MessageBox::Request;
 const Box kErrorsOff{"Error Messages Off option is active. Continue?", "Error Message Off",
                      Buttons::OkCancel, Icon::None};
 const Box kProcessAll{"No files selected. Process all?", "No files selected", Buttons::OkCancel,
@@ -119,15 +115,16 @@ TEST_F(MainWindowTest, EveryMessageBoxOfARun) {
         boxes.answers = row.answers;
         Action("mnuProcess")->trigger();
 
-        ASSERT_EQ(boxes.shown.size(), row.expected.size());
-        for (qsizetype i = 0; i < row.expected.size(); ++i) {
-            QString text = row.expected[i].text;
-            text.replace("SITE/", QString::fromStdString(site.path()));
-            EXPECT_EQ(boxes.shown[i].text, text);
-            EXPECT_EQ(boxes.shown[i].title, row.expected[i].title);
-            EXPECT_EQ(boxes.shown[i].buttons, row.expected[i].buttons);
-            EXPECT_EQ(boxes.shown[i].icon, row.expected[i].icon);
-        }
+        const auto describe = [&](const QList<Box>& list) {
+            QStringList described;
+            for (const Box& box : list)
+                described << QString("%1 / %2 / %3 / %4")
+                                 .arg(box.text, box.title)
+                                 .arg(static_cast<int>(box.buttons))
+                                 .arg(static_cast<int>(box.icon));
+            return described.join("\n").replace("SITE/", QString::fromStdString(site.path()));
+        };
+        EXPECT_EQ(describe(boxes.shown), describe(row.expected));
         EXPECT_EQ(Entries(List("lstProcessed")), row.entries);
         const bool refreshed = row.entries.size() > 2 && !(row.situation & (kBroken | kAbort));
         EXPECT_EQ(ReadFile(site / pages[row.selected < 0 ? 0 : row.selected]) == kNew, refreshed);

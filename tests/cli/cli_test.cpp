@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <regex>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -78,11 +77,9 @@ TEST_F(CliTest, ProblemsGoToStderrOrTheLogAndSetExitStatusOne) {
     run = Cli({"--log", logs / "error.log", site.path(), "broken.htm"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "");
-    EXPECT_TRUE(std::regex_match(
-        ReadFile(logs / "error.log"),
-        std::regex(" \r\nProcessing path: " + site.path() +
-                   " - [0-9/]+ [0-9]{2}:[0-9]{2} (AM|PM)\r\n -Could not locate replacement file " +
-                   site.path() + "gone.inc in broken.htm\r\n")));
+    EXPECT_TRUE(ReadFile(logs / "error.log")
+                    .ends_with("\r\n -Could not locate replacement file " + site.path() +
+                               "gone.inc in broken.htm\r\n"));
 }
 
 TEST_F(CliTest, CheckChangesNothingListsWhatWouldChangeAndDiffs) {

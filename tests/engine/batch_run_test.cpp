@@ -108,32 +108,6 @@ TEST(LogHeaderLine, DateAndTimeForms) {
     }
 }
 
-TEST(Wording, ProblemMessagesLogLinesAndEntries) {
-    // clang-format off
-    const std::vector<std::tuple<ProblemKind, std::string, std::string>> rows = {
-        {ProblemKind::MissingInclude, "Could not locate replacement file /s/i", "missing repl. file"},
-        {ProblemKind::UnmatchedTags,  "Unmatched tags found in p.htm",          "unmatched tags"},
-        {ProblemKind::NestedTags,     "Nested tags found in /s/i",              "nested tags"},
-        {ProblemKind::BackupFailed,   "Could not backup file p.htm",            "backup err"},
-        {ProblemKind::CreateFailed,   "Could not create replaced file p.htm",   "create error"},
-        {ProblemKind::ReadFailed,     "Could not read file p.htm",              "read error"},
-        {ProblemKind::PageChanged,    "Page changed during processing p.htm",   "page changed"}};
-    // clang-format on
-    for (const auto& [kind, message, reason] : rows) {
-        PageOutcome failed;
-        failed.result = PageResult::Failed;
-        failed.problem = Problem{kind, "p.htm", "/s/i"};
-        EXPECT_EQ(ProblemMessage(*failed.problem), message);
-        // The log names the page where the message names only the include file.
-        const bool namesInclude = message.ends_with("/s/i");
-        EXPECT_EQ(ProblemLogLine(*failed.problem),
-                  " -" + message + (namesInclude ? " in p.htm" : ""));
-        EXPECT_EQ(ProcessedEntry("p.htm", failed), ">p.htm," + reason);
-    }
-    EXPECT_EQ(ProblemLogLine({ProblemKind::TempNotDeleted, {}, "/s/"}),
-              " -Could not delete temporary file");
-}
-
 TEST(BackupPathOf, TheLastDotOfThePagesOwnName) {
     EXPECT_EQ(BackupPathOf("/s/index.htm"), "/s/index.bak");
     EXPECT_EQ(BackupPathOf("/s/news.shtml"), "/s/news.bak");

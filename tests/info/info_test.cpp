@@ -5,11 +5,8 @@
 #include "window_support.h"
 
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
-#include <QTest>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 using namespace testing_support;
 using namespace window_testing;
@@ -27,39 +24,34 @@ TEST(About, TheVersionLineTakesTheFourthFieldAsRevision) {
 
 struct ToolRow {
     const char* what;
-    std::string store;   // the machine-wide store; TOOLS stands for a folder of the test's
-    bool toolInFolder;   // TOOLS/MSINFO32.EXE is there
-    QString started;     // the program started, or nothing
+    std::string store;   // the machine-wide store
+    bool toolInFolder;   // the tool is in the folder of the test's own
+    std::string started; // the program started, or nothing
     bool really = false; // started for real, not watched
 };
 
 TEST(About, TheSystemInformationToolOrTheMessage) {
-    TempDir dir;
-    const std::string tools = dir / "tools";
-    ::mkdir(tools.c_str(), 0755);
-    const auto expand = [&](std::string text) {
-        for (std::size_t at; (at = text.find("TOOLS")) != std::string::npos;)
-            text.replace(at, 5, tools);
-        return text;
-    };
-    const std::string pathKey = "[SOFTWARE\\Microsoft\\Shared Tools\\MSINFO]\nPATH=";
-    const std::string folderKey = "[SOFTWARE\\Microsoft\\Shared Tools Location]\nMSINFO=";
+    TempDir tools;
+    const std::string tool = tools / "MSINFO32.EXE";
+    const std::string atOne = "[SOFTWARE\\Microsoft\\Shared Tools\\MSINFO]\nPATH=";
+    const std::string atTwo = "[SOFTWARE\\Microsoft\\Shared Tools Location]\nMSINFO=" +
+                              tools.path().substr(0, tools.path().size() - 1) + "\n";
     const ToolRow rows[] = {
-        {"location 1", pathKey + "/opt/tool\n", false, "/opt/tool"},
-        {"location 1 before 2", pathKey + "/opt/tool\n" + folderKey + "TOOLS\n", true, "/opt/tool"},
-        {"location 2 with the tool", folderKey + "TOOLS\n", true, "TOOLS/MSINFO32.EXE"},
-        {"location 2 without it", folderKey + "TOOLS\n", false, ""},
-        {"zero bytes at location 1", pathKey + "hex(1):\n" + folderKey + "TOOLS\n", true, ""},
-        {"a number at location 1", pathKey + "dword:0000002a\n", false, "42"},
-        {"location 1 naming nothing", pathKey + "/nonexistent/tool\n", false, "", true},
+        {"location 1", atOne + "/opt/tool\n", false, "/opt/tool"},
+        {"location 1 before 2", atOne + "/opt/tool\n" + atTwo, true, "/opt/tool"},
+        {"location 2 with the tool", atTwo, true, tool},
+        {"location 2 without it", atTwo, false, ""},
+        {"zero bytes at location 1", atOne + "hex(1):\n" + atTwo, true, ""},
+        {"a number at location 1", atOne + "dword:0000002a\n", false, "42"},
+        {"location 1 naming nothing", atOne + "/nonexistent/tool\n", false, "", true},
     };
     for (const ToolRow& row : rows) {
         SCOPED_TRACE(row.what);
-        WriteFile(dir / "machine.ini", expand(row.store));
-        Registry::SetStoreFile(Registry::HKEY_LOCAL_MACHINE, dir / "machine.ini");
-        ::unlink((tools + "/MSINFO32.EXE").c_str());
+        WriteFile(tools / "machine.ini", row.store);
+        Registry::SetStoreFile(Registry::HKEY_LOCAL_MACHINE, tools / "machine.ini");
+        ::unlink(tool.c_str());
         if (row.toolInFolder)
-            WriteFile(tools + "/MSINFO32.EXE", "");
+            WriteFile(tool, "");
         QStringList started;
         if (!row.really)
             frmAbout::SetProgramStarter([&](const QString& program) {
@@ -70,9 +62,10 @@ TEST(About, TheSystemInformationToolOrTheMessage) {
         frmAbout about;
         Child<QPushButton>(&about, "cmdSysInfo")->click();
         frmAbout::SetProgramStarter(nullptr);
-        const QString expected = QString::fromStdString(expand(row.started.toStdString()));
-        EXPECT_EQ(started, expected.isEmpty() ? QStringList{} : QStringList{expected});
-        EXPECT_EQ(boxes.texts(), expected.isEmpty()
+        const bool unavailable = row.started.empty();
+        EXPECT_EQ(started,
+                  unavailable ? QStringList{} : QStringList{QString::fromStdString(row.started)});
+        EXPECT_EQ(boxes.texts(), unavailable
                                      ? QStringList{"System Information Is Unavailable At This Time"}
                                      : QStringList{});
         for (const MessageBox::Request& box : boxes.shown)

@@ -1,9 +1,9 @@
 // The settings store: what reads as absent, that every byte comes back, whole branches,
-// letter case, one save for a batch; and the program's keys read as their texts say.
+// letter case; and the program's keys read as their texts say.
 
 #include "registry.h"
+#include "store_support.h"
 #include "stored_settings.h"
-#include "support.h"
 
 #include <gtest/gtest.h>
 
@@ -16,16 +16,9 @@ const std::string kRecent = "Software\\reririDuruv\\recent files";
 
 class StoreTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        Registry::SetStoreFile(HKEY_CURRENT_USER, dir / "config/settings.ini");
-    }
-    std::optional<std::string> Read(const std::string& key) {
-        return Registry::ReadSetting(HKEY_CURRENT_USER, key, "String");
-    }
-    void Write(const std::string& key, const std::string& text) {
-        Registry::WriteSetting(HKEY_CURRENT_USER, key, "String", text);
-    }
-    TempDir dir;
+    std::optional<std::string> Read(const std::string& key) { return store.Read(key); }
+    void Write(const std::string& key, const std::string& text) { store.Write(key, text); }
+    window_testing::TemporaryStore store;
 };
 
 TEST_F(StoreTest, AbsentEmptyAndEveryByte) {
@@ -40,9 +33,7 @@ TEST_F(StoreTest, AbsentEmptyAndEveryByte) {
     for (const std::string& text : {std::string("/srv/caf\xE9/"), std::string("a=b\nc\r\\x41"),
                                     std::string("[section]"), allBytes}) {
         Write(kRecent + "\\1", text);
-        // Read back from the file, as the next start of the program reads it.
-        Registry::SetStoreFile(HKEY_CURRENT_USER, dir / "other.ini");
-        Registry::SetStoreFile(HKEY_CURRENT_USER, dir / "config/settings.ini");
+        store.Reload();
         EXPECT_EQ(Read(kRecent + "\\1"), text);
         EXPECT_EQ(Read("SOFTWARE\\RERIRIDURUV\\Recent Files\\1"), text) << "keys ignore case";
     }
@@ -60,18 +51,8 @@ TEST_F(StoreTest, DeletingAKeyTakesTheWholeBranchAndOnlyIt) {
 
 TEST_F(StoreTest, AFileEditedByHandIsReadAgain) {
     Write("Software\\reririDuruv\\html", "1");
-    WriteFile(dir / "config/settings.ini", "[Software\\reririDuruv\\html]\nString=0\n");
+    WriteFile(store.file(), "[Software\\reririDuruv\\html]\nString=0\n");
     EXPECT_EQ(Read("Software\\reririDuruv\\html"), "0");
-}
-
-TEST_F(StoreTest, ABatchSavesOnce) {
-    {
-        const Registry::Batch batch;
-        Write("Software\\reririDuruv\\backup", "True");
-        EXPECT_EQ(Read("Software\\reririDuruv\\backup"), "True");
-        EXPECT_FALSE(Exists(dir / "config/settings.ini"));
-    }
-    EXPECT_EQ(Read("Software\\reririDuruv\\backup"), "True");
 }
 
 TEST_F(StoreTest, TheProgramsKeys) {
@@ -93,6 +74,7 @@ TEST_F(StoreTest, TheProgramsKeys) {
         EXPECT_EQ(StoredSettings::ReadRecentFolders().size(), size) << count;
     }
     StoredSettings::WriteRecentFolders({"/b/", "/a/"});
+    store.Reload();
     EXPECT_EQ(Read(kRecent + "\\0"), "2");
     EXPECT_EQ(Read(kRecent + "\\3"), std::nullopt) << "the list is stored anew";
     EXPECT_EQ(StoredSettings::ReadRecentFolders(), (std::vector<std::string>{"/b/", "/a/"}));

@@ -15,6 +15,11 @@ class TemporaryStore {
         Registry::SetStoreFile(Registry::HKEY_CURRENT_USER, dir_ / "config/settings.ini");
     }
     std::string file() const { return dir_ / "config/settings.ini"; }
+    // Reads the file afresh, as the program's next start does.
+    void Reload() const {
+        Registry::SetStoreFile(Registry::HKEY_CURRENT_USER, dir_ / "other.ini");
+        Registry::SetStoreFile(Registry::HKEY_CURRENT_USER, file());
+    }
     std::optional<std::string> Read(const std::string& key) const {
         return Registry::ReadSetting(Registry::HKEY_CURRENT_USER, key, "String");
     }
