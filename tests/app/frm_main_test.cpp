@@ -1,7 +1,6 @@
 // The main window: its message boxes as one table, the run it starts, the options it keeps,
 // names of any bytes, and the list's double-click.
 
-#include "frm_help.h"
 #include "frm_main.h"
 #include "mod_global.h"
 #include "store_support.h"
@@ -84,10 +83,8 @@ TEST_F(MainWindowTest, EveryMessageBoxOfARun) {
     const RunRow rows[] = {
         {"all after asking",      kNone,         -1, {}, {kProcessAll, kDone},
          {"1.htm,1", "caf\uFFFD.htm,1", "3.htm,1", ">3 file(s) processed. ", ">0 file(s) skipped."}},
-        {"all declined",          kNone,         -1, {Answer::Cancel}, {kProcessAll}, {}},
         {"the selected",          kNone,          1, {}, {kSure, kDone},
          {"caf\uFFFD.htm,1", ">1 file(s) processed. ", ">0 file(s) skipped."}},
-        {"the selected declined", kNone,          1, {Answer::Cancel}, {kSure}, {}},
         {"errors off declined",   kErrorsOffSet,  1, {Answer::Cancel}, {kErrorsOff}, {}},
         {"errors off",            kErrorsOffSet | kBroken, 0, {}, {kErrorsOff, kSure, kDone}, oneMissing},
         {"a problem",             kBroken,        0, {}, {kSure, kMissing, kDone}, oneMissing},
@@ -165,13 +162,6 @@ TEST_F(MainWindowTest, EveryTextOfEveryWindowShowsWhole) {
         for (QWidget* widget : shown->findChildren<QWidget*>())
             if (NeedsMoreRoom(*widget))
                 crowded << shown->objectName() + "." + widget->objectName();
-        if (auto* help = qobject_cast<frmHelp*>(shown)) {
-            EXPECT_EQ(help->Text(), "1. Click Select Path button and select target folder\r"
-                                    "2. Go to step 3 (process all) or select files\r"
-                                    "3. Click Process button\r\r"
-                                    "Replaces text between the <reririduruv=file> and\r"
-                                    "</reririduruv> tags within specified file.");
-        }
         if (shown != window.get())
             shown->close();
     };

@@ -29,7 +29,6 @@ main="$window"
 begin "Enter on Select path, then Tab, Tab and Enter on the folder dialog's OK"
 keys "$main" Return
 wait_window "Select Folder"
-photograph "$window" "$shots/folder-dialog.png"
 keys "$window" Tab Tab Return
 
 begin "Enter on Process, Enter on \"Process all?\""
@@ -39,7 +38,6 @@ keys "$window" Return
 
 begin "Enter on the closing message box"
 wait_window reririDuruv "$main"
-photograph "$window" "$shots/done.png"
 keys "$window" Return
 photograph "$main" "$shots/main-window.png"
 

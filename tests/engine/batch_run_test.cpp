@@ -71,6 +71,8 @@ TEST_F(BatchRunTest, AbortStopsBeforeTheNextLineAndLeavesThePageAsItWas) {
     EXPECT_FALSE(Exists(dir / modGlobal::kTempFileName)) << "the run removes the temporary file";
 }
 
+// Each run's problems go after a header of its own; a log that cannot be written loses no
+// report: it is shown instead.
 TEST_F(BatchRunTest, WithErrorMessagesOffProblemsGoToTheLogAfterAHeader) {
     RecordingHost host(dir.path());
     host.errMsgOff = true;
@@ -83,15 +85,11 @@ TEST_F(BatchRunTest, WithErrorMessagesOffProblemsGoToTheLogAfterAHeader) {
     const std::string line =
         " -Could not locate replacement file " + dir.path() + "gone.inc in b.htm\r\n";
     EXPECT_TRUE(std::regex_match(ReadFile(logs / "sub/error.log"),
-                                 std::regex(header + line + header + line)))
+                                 std::regex("(" + header + line + "){2}")))
         << ReadFile(logs / "sub/error.log");
-
-    // A log that cannot be written loses no report: it is shown instead.
     modGlobal::SetLogFile(dir / "c.htm/error.log");
-    RecordingHost shown(dir.path());
-    shown.errMsgOff = true;
-    RunBatch(shown, {{"b.htm", true}});
-    EXPECT_EQ(shown.problems.size(), 1u);
+    RunBatch(host, {{"b.htm", true}});
+    EXPECT_EQ(host.problems.size(), 1u);
 }
 
 TEST(LogHeaderLine, DateAndTimeForms) {

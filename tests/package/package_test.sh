@@ -21,15 +21,12 @@ cpack --config "$build/CPackConfig.cmake" -B "$work/cpack" >"$work/cpack.log" 2>
     fail "cpack: $(cat "$work/cpack.log")"
 deb="$(echo "$work"/cpack/*.deb)"
 id=io.github.reririduruv.reririduruv
-expected="/usr/bin/reririduruv /usr/bin/reririduruv-cli /usr/share/applications/$id.desktop"
-for size in 128x128 16x16 22x22 24x24 256x256 32x32 48x48 64x64; do
-    expected+=" /usr/share/icons/hicolor/$size/apps/reririduruv.png"
-done
-expected+=" /usr/share/icons/hicolor/scalable/apps/reririduruv.svg"
-expected+=" /usr/share/man/man1/reririduruv-cli.1.gz /usr/share/man/man1/reririduruv.1.gz"
-expected+=" /usr/share/metainfo/$id.metainfo.xml"
+expected="$(printf '%s ' /usr/bin/reririduruv{,-cli} /usr/share/applications/$id.desktop \
+    /usr/share/icons/hicolor/{128x128,16x16,22x22,24x24,256x256,32x32,48x48,64x64}/apps/reririduruv.png \
+    /usr/share/icons/hicolor/scalable/apps/reririduruv.svg /usr/share/man/man1/reririduruv{-cli,}.1.gz \
+    /usr/share/metainfo/$id.metainfo.xml)"
 files="$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {sub(/^\./, "", $6); print $6}' | LC_ALL=C sort | tr '\n' ' ')"
-[ "$files" = "$expected " ] || fail "the package holds $files"
+[ "$files" = "$expected" ] || fail "the package holds $files"
 
 root="$work/root"
 if [ "$(id -u)" -eq 0 ] && ! dpkg-query -W reririduruv >/dev/null 2>&1; then

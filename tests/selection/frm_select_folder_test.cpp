@@ -66,8 +66,6 @@ TEST_F(FolderDialogTest, AHighlightedFolderIsNotTakenEnterOpensItOrPressesTheFoc
     dialog->show();
     QTest::keyClick(tree, Qt::Key_Return);
     EXPECT_EQ(dialog->Dir1Path(), site / "d\xEFr");
-    QTest::keyClick(dialog.get(), Qt::Key_Escape);
-    EXPECT_TRUE(dialog->isVisible());
     auto* ok = Child<QPushButton>(dialog.get(), "cmdOK");
     ok->setFocus();
     QTest::keyClick(ok, Qt::Key_Return);

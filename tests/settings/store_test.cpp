@@ -49,12 +49,6 @@ TEST_F(StoreTest, DeletingAKeyTakesTheWholeBranchAndOnlyIt) {
     EXPECT_EQ(Read(kRecent + "X"), "a neighbour, not a child");
 }
 
-TEST_F(StoreTest, AFileEditedByHandIsReadAgain) {
-    Write("Software\\reririDuruv\\html", "1");
-    WriteFile(store.file(), "[Software\\reririDuruv\\html]\nString=0\n");
-    EXPECT_EQ(Read("Software\\reririDuruv\\html"), "0");
-}
-
 TEST_F(StoreTest, TheProgramsKeys) {
     StoredSettings::WriteOption(StoredSettings::kBackupKey, true);
     StoredSettings::WriteHtmlOnly(true);

@@ -56,6 +56,17 @@ bool Exists(const std::string& path) {
     return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
 }
 
+struct stat StatusOf(const std::string& path) {
+    struct stat status {};
+    ::stat(path.c_str(), &status);
+    return status;
+}
+
+long Modified(const std::string& path) {
+    const struct stat status = StatusOf(path);
+    return status.st_mtim.tv_sec * 1000000000L + status.st_mtim.tv_nsec;
+}
+
 std::vector<std::string> FolderNames(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
@@ -89,14 +100,13 @@ Program::~Program() {
 }
 
 bool Program::WaitForLines(const std::string& prefix, int count) const {
-    for (int tries = 0; tries < 2000; ++tries) {
-        std::istringstream lines(out());
+    for (int tries = 0; tries < 2000; ++tries, ::usleep(10 * 1000)) {
+        const std::string text = "\n" + out();
         int found = 0;
-        for (std::string line; std::getline(lines, line);)
-            found += line.rfind(prefix, 0) == 0;
+        for (std::size_t at = 0; (at = text.find("\n" + prefix, at)) != std::string::npos; ++at)
+            ++found;
         if (found >= count)
             return true;
-        ::usleep(10 * 1000);
     }
     return false;
 }

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -32,6 +33,10 @@ class TempDir {
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
+// The file's status, its links followed; all zero when there is none.
+struct stat StatusOf(const std::string& path);
+// When the file was last written, in nanoseconds.
+long Modified(const std::string& path);
 // The names in a folder, sorted, hidden ones included.
 std::vector<std::string> FolderNames(const std::string& folder);
 
@@ -65,13 +70,10 @@ ProgramRun RunProgram(const std::vector<std::string>& command);
 // A fault that needs root (mounts, other users) is skipped where the test runs without it,
 // loudly; with CI=true set it fails instead, so CI proves every fault.
 #define REQUIRE_ROOT()                                                                             \
-    do {                                                                                           \
-        if (::geteuid() != 0) {                                                                    \
-            if (::testing_support::OnCi())                                                         \
-                FAIL() << "this fault needs root, and CI must prove it";                           \
-            GTEST_SKIP() << "this fault needs root";                                               \
-        }                                                                                          \
-    } while (false)
+    if (::geteuid() != 0) {                                                                        \
+        ASSERT_FALSE(::testing_support::OnCi()) << "this fault needs root, and CI must prove it";  \
+        GTEST_SKIP() << "this fault needs root";                                                   \
+    }
 bool OnCi();
 
 // Records every event in order as a line: "stage:TEXT", "wait", "problem:TEXT",

@@ -1,6 +1,6 @@
 # An X server of the test's own (Xvfb) and a program driven in it with xdotool, as a user
 # drives it. A script sets test_name, sources this file and calls start_x_server; every
-# failure names the step, lists the windows on the screen and keeps a picture of it.
+# failure names the step and keeps a picture of the screen.
 
 set -euo pipefail
 step="starting"
@@ -16,9 +16,6 @@ trap x_session_cleanup EXIT
 
 fail() {
     echo "$test_name: FAILED at step \"$step\": $*" >&2
-    for id in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
-        echo "    window $id \"$(xdotool getwindowname "$id")\"" >&2
-    done
     import -window root "$shots/screen.png" 2>/dev/null && echo "    screen: $shots/screen.png" >&2
     exit 1
 }
