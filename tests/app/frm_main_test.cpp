@@ -137,10 +137,8 @@ TEST_F(MainWindowTest, ARunRecordsItsFolderAndTheOptionsAreKeptAtExit) {
     EXPECT_EQ(StoredSettings::ReadRecentFolders(), std::vector<std::string>{site.path()});
     window->close();
     EXPECT_EQ(store.Read("Software\\reririDuruv\\backup"), "True");
-    EXPECT_EQ(store.Read("Software\\reririDuruv\\errmsgoff"), "False");
     Start();
     EXPECT_TRUE(Action("mnuBackup")->isChecked());
-    EXPECT_FALSE(Action("mnuErrmsgoff")->isChecked());
 }
 
 TEST_F(MainWindowTest, EnterPressesTheDefaultButtonAndADoubleClickAnywhereStartsTheRun) {

@@ -99,16 +99,13 @@ class TagPassTable : public ::testing::TestWithParam<std::tuple<int, bool>> {
     }
 
     // Runs the pass over the row's page in one mode and checks the entry and the problem.
-    RecordingHost Run(const Row& row, const PassOptions& options) {
+    void Run(const Row& row, const PassOptions& options) {
         RecordingHost host(dir.path());
         const PageOutcome outcome = ProcessFile(host, "page.htm", options);
         EXPECT_EQ(host.entries, std::vector<std::string>{row.entry});
-        const std::vector<std::string> problems =
-            row.problem.empty() ? std::vector<std::string>{}
-                                : std::vector<std::string>{Expand(row.problem)};
-        EXPECT_EQ(host.problems, problems);
+        EXPECT_LE(host.problems.size(), 1u);
+        EXPECT_EQ(host.problems.empty() ? "" : host.problems[0], Expand(row.problem));
         EXPECT_EQ(outcome.wouldChange, options.checkOnly && !row.expected.empty());
-        return host;
     }
 
     TempDir dir;
@@ -134,14 +131,12 @@ TEST_P(TagPassTable, InEveryMode) {
         return;
 
     // Up to date now: a check finds nothing to change, and the page is left alone.
-    const struct stat before = StatusOf(path);
+    const long before = Modified(path);
     Row again = row;
     again.expected.clear();
     Run(again, check);
     Run(row, onlyChanged);
-    const struct stat after = StatusOf(path);
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(Modified(path), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, TagPassTable,

@@ -80,7 +80,6 @@ TEST_F(RecentTest, ClearAsksFirstAndTheFilterBoxesMirrorEachOther) {
     Child<QPushButton>(dialog.get(), "cmdClear")->click();
     EXPECT_EQ(Shown(), QStringList{"/a/"});
     Child<QPushButton>(dialog.get(), "cmdClear")->click();
-    EXPECT_EQ(boxes.shown.back().title, "Are you sure?");
     EXPECT_EQ(boxes.texts(), (QStringList{"Clear list?", "Clear list?"}));
     EXPECT_EQ(dialog->RecentCount(), 0);
     EXPECT_TRUE(StoredSettings::ReadRecentFolders().empty());

@@ -7,7 +7,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -46,14 +46,12 @@ std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot read " + path);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 bool Exists(const std::string& path) {
-    std::error_code ignored;
-    return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0;
 }
 
 struct stat StatusOf(const std::string& path) {

@@ -7,11 +7,7 @@ step="starting"
 program_pid=""
 xvfb_pid=""
 shots="${shots:-/tmp}"
-x_session_cleanup() {
-    [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    return 0
-}
+x_session_cleanup() { kill $program_pid $xvfb_pid 2>/dev/null || true; }
 trap x_session_cleanup EXIT
 
 fail() {
@@ -19,23 +15,18 @@ fail() {
     import -window root "$shots/screen.png" 2>/dev/null && echo "    screen: $shots/screen.png" >&2
     exit 1
 }
-begin() {
-    step="$1"
-    echo "-- $step"
-}
+begin() { step="$1" && echo "-- $step"; }
 for tool in Xvfb xdotool import; do
     command -v "$tool" >/dev/null || fail "$tool is missing (bash scripts/install-deps.sh installs it)"
 done
 
 # Repeats a command every 0.1 s until it succeeds, for at most $1 seconds.
 poll() {
-    local tries=$(($1 * 10))
-    shift
-    until "$@"; do
-        tries=$((tries - 1))
-        [ "$tries" -gt 0 ] || return 1
+    for ((tries = $1 * 10; tries > 0; tries--)); do
+        "${@:2}" && return 0
         sleep 0.1
     done
+    return 1
 }
 start_x_server() {
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$1/display" 2>/dev/null &
