@@ -126,7 +126,7 @@ int RemoveRunsTempFile(BatchHost& host, Disk& disk, const std::string& folder, R
     if (!run.temp.valid())
         return 0;
     run.temp.close();
-    return DeleteTempFile(host, folder + modGlobal::kTempFileName, disk, &run.tempStatus) ? 0 : 1;
+    return DeleteTempFile(host, folder + modGlobal::kTempFileName, disk, run.tempStatus) ? 0 : 1;
 }
 
 } // namespace

@@ -32,14 +32,13 @@ class CheckSink : public text::OutputSink {
     std::string* keep_;
 };
 
-// Removes the temporary file if a file or a link stands under its name and, when ours is
-// given, only if it is that file. False when it could not be removed.
-bool RemoveTempFile(Disk& disk, const std::string& tempPath, const struct stat* ours) {
+// Removes the temporary file if ours still stands under its name. False when it could not
+// be removed.
+bool RemoveTempFile(Disk& disk, const std::string& tempPath, const struct stat& ours) {
     struct stat found {};
     if (const int error = disk.Status(tempPath, found, false))
         return error == ENOENT;
-    if ((!S_ISREG(found.st_mode) && !S_ISLNK(found.st_mode)) ||
-        (ours != nullptr && !SameFile(found, *ours)))
+    if (!SameFile(found, ours))
         return true;
     const int error = disk.Unlink(tempPath);
     return error == 0 || error == ENOENT;
@@ -76,9 +75,12 @@ class Pass {
     bool StillThePage();
     bool MakeBackup();
     bool PrepareReplacement();
+    // Run's work under the folder's lock.
+    bool Refresh();
     bool PutInPlace();
-    // Counts the page and removes its temporary file.
+    // Counts the page.
     void Finish();
+    void RemoveOwnTempFile();
 
     bool Fail(ProblemKind kind, const std::string& path = {});
     // Fail for a page whose new files wait: it is counted by Complete.
@@ -336,8 +338,6 @@ bool Pass::PrepareReplacement() {
     return disk_.CopyAll(temp_, page.fd()) == 0;
 }
 
-// The flushed new page is put in place only while the page's name still leads to the page
-// as it was read.
 // On a thread of the run's flusher: the backup, the new page's attributes and flush, and
 // the new page put in place only while the page's name still leads to the page as it was
 // read.
@@ -384,6 +384,14 @@ bool Pass::Run() {
         outcome_.result = PageResult::Aborted;
         return false;
     }
+    const bool waiting = Refresh();
+    // A pass outside a run removes its temporary file before it lets the folder go,
+    // whatever became of the page.
+    RemoveOwnTempFile();
+    return waiting;
+}
+
+bool Pass::Refresh() {
     if (!Read(false))
         return false;
     if (blocks_ == 0) {
@@ -425,11 +433,14 @@ void Pass::Finish() {
         ++state_.ProcessedCount;
     if (blocks_ == 0)
         ++state_.SkippedCount;
-    // A run's temporary file serves its next page; the run removes it at its end.
-    if (ownTemp_.valid()) {
-        ownTemp_.close();
-        outcome_.tempNotDeleted = !RemoveTempFile(disk_, tempPath_, &tempStat_);
-    }
+}
+
+// A run's temporary file serves its next page; the run removes it at its end.
+void Pass::RemoveOwnTempFile() {
+    if (!ownTemp_.valid())
+        return;
+    ownTemp_.close();
+    outcome_.tempNotDeleted = !RemoveTempFile(disk_, tempPath_, tempStat_);
 }
 
 PagePass::PagePass(PassHost& host, const std::string& pageName, const PassOptions& options)
@@ -468,7 +479,7 @@ PageOutcome ProcessFile(PassHost& host, const std::string& pageName, const PassO
 }
 
 bool DeleteTempFile(PassHost& host, const std::string& tempPath, Disk& disk,
-                    const struct stat* ours) {
+                    const struct stat& ours) {
     if (RemoveTempFile(disk, tempPath, ours))
         return true;
     ReportProblem(host, Problem{ProblemKind::TempNotDeleted, {}, FolderOf(tempPath) + "/"});

@@ -64,11 +64,10 @@ class PagePass {
     std::string pageName_;
 };
 
-// Removes the temporary file if it is a file or a link (a plain unlink: a folder of that
-// name is left alone) and, with ours, only if it is that file; reports a failure. Returns
-// false when it reported one.
-bool DeleteTempFile(PassHost& host, const std::string& tempPath, Disk& disk = RealDisk(),
-                    const struct stat* ours = nullptr);
+// Removes the temporary file if ours (a run's own) still stands under its name; reports a
+// failure. Returns false when it reported one.
+bool DeleteTempFile(PassHost& host, const std::string& tempPath, Disk& disk,
+                    const struct stat& ours);
 
 // A folder's lock, which one run at a time holds while it works on a page: two runs in a
 // folder share its temporary file, so they take turns page by page. Released when it goes,

@@ -41,7 +41,6 @@ Result Refresh(const std::string& folder, const std::string& page, bool backup, 
     long pumps = 0;
     host.onDoEvents = [&](RecordingHost& h) { h.state.AbortRequested = ++pumps == abortAt; };
     Result result{ProcessFile(host, "page.htm", options), {}, host.events};
-    DeleteTempFile(host, folder + modGlobal::kTempFileName);
     result.page = ReadFile(folder + "page.htm");
     ::unlink((folder + "page.bak").c_str());
     return result;
