@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -92,6 +93,7 @@ class SiteWatch {
     std::map<std::string, std::set<std::string>> includedBy_; // include -> pages
     std::map<std::string, struct stat> written_;              // pages this watch wrote
     std::set<std::string> missing_;                           // include files reported gone
+    std::set<std::string> unwatched_;                         // folders reported unwatchable
     std::set<std::string> toRefresh_;
     Clock::time_point lastEvent_{};
     bool overflowed_ = false;
@@ -105,6 +107,9 @@ void SiteWatch::Watch(const std::string& folder) {
     const int wd = ::inotify_add_watch(inotify_, folder.c_str(), kFolderEvents);
     if (wd >= 0)
         watched_[wd] = folder;
+    else if (unwatched_.insert(folder).second) // said once: the system's watch limit, say
+        std::fprintf(stderr, "reririduruv-cli: cannot watch %s: %s\n", folder.c_str(),
+                     std::strerror(errno));
 }
 
 void SiteWatch::AddFolder(const std::string& folder) {
