@@ -107,9 +107,11 @@ void SiteWatch::Watch(const std::string& folder) {
     const int wd = ::inotify_add_watch(inotify_, folder.c_str(), kFolderEvents);
     if (wd >= 0)
         watched_[wd] = folder;
-    else if (unwatched_.insert(folder).second) // said once: the system's watch limit, say
+    else if (unwatched_.insert(folder).second) // said once
         std::fprintf(stderr, "reririduruv-cli: cannot watch %s: %s\n", folder.c_str(),
-                     std::strerror(errno));
+                     errno == ENOSPC ? "the system's limit of watches is reached "
+                                       "(fs.inotify.max_user_watches)"
+                                     : std::strerror(errno));
 }
 
 void SiteWatch::AddFolder(const std::string& folder) {
