@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -67,6 +68,7 @@ TEST_F(ReplacementTest, KilledOrFailingAtAnyCallThePageIsOldOrNew) {
     WriteFile(dir / ".reririDuruv-inUse123", "another run's");
     const int held = ::open((dir / ".reririDuruv-inUse123").c_str(), O_RDONLY);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    std::set<std::string> reported;
     for (const bool kill : {true, false}) {
         if (!kill) { // whether a leftover is in use, the failing runs need not find out
             ::close(held);
@@ -93,6 +95,7 @@ TEST_F(ReplacementTest, KilledOrFailingAtAnyCallThePageIsOldOrNew) {
                 int status = 0;
                 if (!kill) {
                     const BatchSummary summary = RunPages(host, disk, backup);
+                    reported.insert(host.problems.begin(), host.problems.end());
                     EXPECT_EQ(summary.problems, static_cast<int>(host.problems.size()));
                     status = calls >= at;
                 } else if (const pid_t child = ::fork(); child == 0) {
@@ -132,6 +135,8 @@ TEST_F(ReplacementTest, KilledOrFailingAtAnyCallThePageIsOldOrNew) {
             EXPECT_GT(faults, backup ? 30 : 20);
         }
     }
+    EXPECT_TRUE(reported.count("Could not flush folder " + dir.path()))
+        << "the renames are flushed";
 }
 
 TEST_F(ReplacementTest, LinksArePagesButNeverBackups) {
