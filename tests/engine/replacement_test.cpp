@@ -127,6 +127,7 @@ TEST_F(ReplacementTest, KilledOrFailingAtAnyCallThePageIsOldOrNew) {
                 RunPages(next, RealDisk(), backup);
                 ASSERT_EQ(ReadFile(dir / "index.htm"), kNew);
                 ExpectOnlyTheSite(backup);
+                EXPECT_EQ(Exists(dir / ".reririDuruv-inUse123"), kill) << "a leftover in use stays";
                 ::unlink((dir / "index.bak").c_str());
                 if (status == 0)
                     break;

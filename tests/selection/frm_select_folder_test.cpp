@@ -23,7 +23,7 @@ class FolderDialogTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ::mkdir((site / "d\xEFr").c_str(), 0755);
-        for (const char* name : {"index.HTM", "a.html", "notes.txt", "d\xEFr/caf\xE9.htm"})
+        for (const char* name : {"index.HTM", "a.html", "Notes.txt", "d\xEFr/caf\xE9.htm"})
             WriteFile(site / name, "");
         dialog = std::make_unique<frmSelectFolder>(main);
     }
@@ -40,7 +40,7 @@ TEST_F(FolderDialogTest, OkHandsTheFolderAndItsFilesUnderTheFilterToTheMainWindo
     ASSERT_TRUE(dialog->SetDir1Path(site.path()));
     Press("cmdOK");
     EXPECT_EQ(main.path, site.path());
-    EXPECT_EQ(main.files, (std::vector<std::string>{"a.html", "index.HTM", "notes.txt"}));
+    EXPECT_EQ(main.files, (std::vector<std::string>{"a.html", "index.HTM", "Notes.txt"}));
 
     Child<QCheckBox>(dialog.get(), "chkHTMLonly")->click();
     EXPECT_EQ(store.Read("Software\\reririDuruv\\html"), "1");

@@ -18,6 +18,7 @@ class TemporaryStore {
     // Reads the file afresh, as the program's next start does.
     void Reload() const {
         Registry::SetStoreFile(Registry::HKEY_CURRENT_USER, dir_ / "other.ini");
+        (void)Read("Software"); // the store holds the other file now, so the next read parses
         Registry::SetStoreFile(Registry::HKEY_CURRENT_USER, file());
     }
     std::optional<std::string> Read(const std::string& key) const {
