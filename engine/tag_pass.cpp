@@ -75,7 +75,7 @@ class Pass {
     bool StillThePage();
     bool MakeBackup();
     bool PrepareReplacement();
-    // Run's work under the folder's lock.
+    // The part of Run done under the folder's lock.
     bool Refresh();
     bool PutInPlace();
     // Counts the page.
@@ -435,7 +435,8 @@ void Pass::Finish() {
         ++state_.SkippedCount;
 }
 
-// A run's temporary file serves its next page; the run removes it at its end.
+// Only a pass outside a run has a temporary file of its own: a run's serves its next page
+// and goes at the run's end.
 void Pass::RemoveOwnTempFile() {
     if (!ownTemp_.valid())
         return;
