@@ -95,7 +95,7 @@ int RunSite(const CliOptions& options) {
     std::vector<SiteFolder> site;
     if (options.pages.empty()) {
         if (const int error = ListSite(folder, options.allFiles ? kAllFilesPattern : kHtmlPatterns,
-                                       options.recursive, site))
+                                       options.recursive, false, site))
             return UsageError("cannot read folder: " + folder + ": " + std::strerror(error));
     } else {
         site.push_back({folder, "", options.pages, true});

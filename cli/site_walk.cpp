@@ -10,8 +10,8 @@ namespace {
 
 class SiteWalk {
   public:
-    SiteWalk(const std::string& patterns, std::vector<SiteFolder>& folders)
-        : patterns_(patterns), folders_(folders) {}
+    SiteWalk(const std::string& patterns, bool keepEmpty, std::vector<SiteFolder>& folders)
+        : patterns_(patterns), keepEmpty_(keepEmpty), folders_(folders) {}
 
     // Adds folder and everything below it; the errno value when folder cannot be read.
     int Walk(const std::string& path, const std::string& prefix, bool recursive) {
@@ -33,7 +33,7 @@ class SiteWalk {
             folders_.push_back(std::move(folder));
             return 0;
         }
-        if (prefix.empty() || !folder.pages.empty())
+        if (prefix.empty() || keepEmpty_ || !folder.pages.empty())
             folders_.push_back(std::move(folder));
         for (const std::string& name : subFolders)
             Walk(path + name + "/", prefix + name + "/", recursive);
@@ -42,14 +42,15 @@ class SiteWalk {
 
   private:
     const std::string& patterns_;
+    const bool keepEmpty_;
     std::vector<SiteFolder>& folders_;
     std::set<std::pair<dev_t, ino_t>> visited_;
 };
 
 } // namespace
 
-int ListSite(const std::string& folder, const std::string& patterns, bool recursive,
+int ListSite(const std::string& folder, const std::string& patterns, bool recursive, bool keepEmpty,
              std::vector<SiteFolder>& folders) {
     folders.clear();
-    return SiteWalk(patterns, folders).Walk(folder, "", recursive);
+    return SiteWalk(patterns, keepEmpty, folders).Walk(folder, "", recursive);
 }

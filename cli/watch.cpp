@@ -1,8 +1,10 @@
 #include "watch.h"
 
+#include "disk.h"
 #include "file_list.h"
 #include "mod_global.h"
 #include "site_run.h"
+#include "site_walk.h"
 #include "wording.h"
 
 #include <cerrno>
@@ -46,12 +48,6 @@ std::string Canonical(const std::string& path) {
     return std::filesystem::weakly_canonical(path, ignored).string();
 }
 
-bool SameState(const struct stat& a, const struct stat& b) {
-    return a.st_ino == b.st_ino && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
-           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
 class SiteWatch {
   public:
     explicit SiteWatch(const CliOptions& options)
@@ -72,7 +68,7 @@ class SiteWatch {
         return options;
     }
     // Lists folder (and, recursively, the folders below it), watches each and adds its
-    // pages to the next refresh.
+    // pages to the next refresh; after lost events, the root again re-reads the whole site.
     void AddFolder(const std::string& folder);
     void Watch(const std::string& folder);
     // Reads what inotify has; false when the watch must end.
@@ -89,7 +85,6 @@ class SiteWatch {
     const int inotify_;
     std::map<int, std::string> watched_; // watch descriptor -> folder, with "/"
     std::set<std::string> siteFolders_;
-    std::set<std::pair<dev_t, ino_t>> visited_;
     std::map<std::string, std::set<std::string>> includedBy_; // include -> pages
     std::map<std::string, struct stat> written_;              // pages this watch wrote
     std::set<std::string> missing_;                           // include files reported gone
@@ -115,19 +110,14 @@ void SiteWatch::Watch(const std::string& folder) {
 }
 
 void SiteWatch::AddFolder(const std::string& folder) {
-    // A folder mounted below itself is met once; links to folders are never followed.
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0 || !visited_.insert({st.st_dev, st.st_ino}).second)
-        return;
-    siteFolders_.insert(folder);
-    Watch(folder);
-    std::vector<std::string> names;
-    if (ListFiles(folder, patterns_, names) == 0)
-        for (const std::string& page : names)
-            toRefresh_.insert(folder + page);
-    if (options_.recursive && ListSubFolders(folder, false, names) == 0)
-        for (const std::string& name : names)
-            AddFolder(folder + name + "/");
+    std::vector<SiteFolder> found;
+    (void)ListSite(folder, patterns_, options_.recursive, true, found);
+    for (const SiteFolder& each : found) {
+        siteFolders_.insert(each.path);
+        Watch(each.path);
+        for (const std::string& page : each.pages)
+            toRefresh_.insert(each.path + page);
+    }
 }
 
 bool SiteWatch::IsPage(const std::string& path) const {
@@ -143,7 +133,7 @@ void SiteWatch::Changed(const std::string& path, bool isFolder) {
     const bool exists = ::stat(path.c_str(), &now) == 0;
     // What this watch wrote itself starts nothing.
     if (const auto written = written_.find(path); written != written_.end()) {
-        if (exists && SameState(written->second, now))
+        if (exists && Unchanged(written->second, now))
             return;
         written_.erase(written);
     }
