@@ -59,7 +59,7 @@ int CopyFile(const std::string& source, const std::string& targetName) {
 
 // A folder with everything in it to a new name, which it takes complete or not at all.
 int CopyFolder(const std::string& source, const std::string& target) {
-    const std::string staged = FolderOf(target) + "/.reririDuruv-" + RandomName();
+    const std::string staged = HiddenNameIn(FolderOf(target));
     std::error_code error;
     fs::copy(source, staged, fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
     const int result = error ? error.value() : RenameNoReplace(staged, target);

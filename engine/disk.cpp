@@ -43,6 +43,21 @@ bool Nameable(const std::string& path) {
     return !path.empty() && path.find('\0') == std::string::npos;
 }
 
+// Writes all of data, going on after short writes and interruptions.
+int WriteFully(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return LastError();
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
 } // namespace
 
 int Disk::Before(DiskCall, const std::string&) {
@@ -106,17 +121,7 @@ int Disk::Read(int fd, char* data, std::size_t size, off_t offset, std::size_t& 
 int Disk::WriteAll(int fd, const char* data, std::size_t size) {
     if (const int error = Before(DiskCall::Write, {}))
         return error;
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return LastError();
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return 0;
+    return WriteFully(fd, data, size);
 }
 
 int Disk::CopyAll(int in, int out) {
@@ -146,13 +151,8 @@ int Disk::CopyAll(int in, int out) {
             return LastError();
         }
         from += n;
-        for (const char* at = chunk; at < chunk + n;) {
-            const ssize_t written = ::write(out, at, static_cast<std::size_t>(chunk + n - at));
-            if (written < 0 && errno != EINTR)
-                return LastError();
-            if (written > 0)
-                at += written;
-        }
+        if (const int error = WriteFully(out, chunk, static_cast<std::size_t>(n)))
+            return error;
     }
 }
 

@@ -28,13 +28,13 @@ bool IsLeftoverName(const std::string& name) {
 
 } // namespace
 
-std::string RandomName() {
+std::string HiddenNameIn(const std::string& folder) {
     static std::mt19937_64 generator{std::random_device{}()};
     static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::string name(8, 'x');
     for (char& c : name)
         c = letters[generator() % (sizeof letters - 1)];
-    return name;
+    return folder + "/" + kHiddenPrefix + name;
 }
 
 int NewFile::Create(const std::string& folder) {
@@ -44,7 +44,7 @@ int NewFile::Create(const std::string& folder) {
     // A file system without nameless files gets a hidden name from the start.
     if (error == EOPNOTSUPP || error == EISDIR || error == EINVAL) {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::string name = folder + "/" + kHiddenPrefix + RandomName();
+            const std::string name = HiddenNameIn(folder);
             error = disk_.Open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600, fd_);
             if (error == 0)
                 name_ = name;
@@ -108,7 +108,7 @@ int NewFile::TakeModeOf(const struct stat& status) {
 int NewFile::GiveHiddenName() {
     int error = EEXIST;
     for (int attempt = 0; name_.empty() && error == EEXIST && attempt < 100; ++attempt) {
-        const std::string name = folder_ + "/" + kHiddenPrefix + RandomName();
+        const std::string name = HiddenNameIn(folder_);
         if ((error = disk_.Link(fd_.get(), name)) == 0)
             name_ = name;
     }

@@ -58,5 +58,6 @@ class NewFile {
 // replacement still holds is left alone.
 void RemoveLeftovers(Disk& disk, const std::string& folder);
 
-// Eight letters and digits, different at every call.
-std::string RandomName();
+// A new hidden name in folder, as the next run takes for a leftover: ".reririDuruv-" and
+// eight letters and digits, different at every call.
+std::string HiddenNameIn(const std::string& folder);
