@@ -1,6 +1,7 @@
 #include "frm_about.h"
 
 #include "message_box.h"
+#include "names.h"
 #include "pictures.h"
 #include "registry.h"
 #include "ui_frmAbout.h"
@@ -40,7 +41,7 @@ QString ProgramPath(std::string path) {
     for (char& c : path)
         if (c == '\\')
             c = '/';
-    return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+    return ShownName(path);
 }
 
 bool IsOrdinaryFile(const QString& path) {

@@ -3,6 +3,7 @@
 #include "available_files.h"
 #include "file_list.h"
 #include "message_box.h"
+#include "mod_global.h"
 #include "names.h"
 #include "stored_settings.h"
 #include "ui_frmSelectFolder.h"
@@ -16,22 +17,6 @@
 #include <QSignalBlocker>
 #include <cerrno>
 #include <cstring>
-
-namespace {
-
-std::string JoinFolder(const std::string& folder, const std::string& name) {
-    return folder.back() == '/' ? folder + name : folder + '/' + name;
-}
-
-QByteArray Bytes(const std::string& text) {
-    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string PathOf(const QVariant& data) {
-    return data.toByteArray().toStdString();
-}
-
-} // namespace
 
 frmSelectFolder::frmSelectFolder(AvailableFilesWindow& mainWindow)
     : ui(std::make_unique<Ui::frmSelectFolder>()), mainWindow_(mainWindow),
@@ -126,7 +111,7 @@ bool frmSelectFolder::SetDir1Path(const std::string& folder) {
 }
 
 std::string frmSelectFolder::Drive1Drive() const {
-    return PathOf(ui->Drive1->currentData());
+    return NameOf(ui->Drive1->currentData());
 }
 
 void frmSelectFolder::SetDrive1FromPath(const std::string& path) {
@@ -201,7 +186,7 @@ int frmSelectFolder::OpenFolder(const std::string& folder) {
     const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
     auto* item = new QTreeWidgetItem(ui->Dir1, QStringList{ShownName(drive)});
     item->setIcon(0, open);
-    item->setData(0, Qt::UserRole, Bytes(drive));
+    item->setData(0, Qt::UserRole, NameBytes(drive));
     std::string path = drive;
     const std::string below = clean.substr(std::min(drive.size(), clean.size()));
     for (std::size_t start = 0; start < below.size();) {
@@ -210,10 +195,10 @@ int frmSelectFolder::OpenFolder(const std::string& folder) {
             end = below.size();
         if (end > start) {
             const std::string part = below.substr(start, end - start);
-            path = JoinFolder(path, part);
+            path = modGlobal::AddBackslash(path) + part;
             item = new QTreeWidgetItem(item, QStringList{ShownName(part)});
             item->setIcon(0, open);
-            item->setData(0, Qt::UserRole, Bytes(path));
+            item->setData(0, Qt::UserRole, NameBytes(path));
         }
         start = end + 1;
     }
@@ -222,7 +207,7 @@ int frmSelectFolder::OpenFolder(const std::string& folder) {
     for (const std::string& name : subFolders) {
         auto* child = new QTreeWidgetItem(current, QStringList{ShownName(name)});
         child->setIcon(0, closed);
-        child->setData(0, Qt::UserRole, Bytes(JoinFolder(clean, name)));
+        child->setData(0, Qt::UserRole, NameBytes(modGlobal::AddBackslash(clean) + name));
     }
     ui->Dir1->expandAll();
     ui->Dir1->setCurrentItem(current);
@@ -253,14 +238,14 @@ void frmSelectFolder::ReturnToReadableFolder() {
 
 void frmSelectFolder::OpenDir1Item(const QTreeWidgetItem* item) {
     if (item != nullptr)
-        SetDir1Path(PathOf(item->data(0, Qt::UserRole)));
+        SetDir1Path(NameOf(item->data(0, Qt::UserRole)));
 }
 
 void frmSelectFolder::FillDriveList() {
     const QSignalBlocker quiet(ui->Drive1);
     ui->Drive1->clear();
     for (const std::string& drive : MountedDrives())
-        ui->Drive1->addItem(ShownName(drive), Bytes(drive));
+        ui->Drive1->addItem(ShownName(drive), NameBytes(drive));
     if (!dir1Folder_.empty())
         ShowDrive(DriveOf(dir1Folder_));
 }
@@ -273,10 +258,10 @@ void frmSelectFolder::ShowDrive(const std::string& drive) {
 
 int frmSelectFolder::DriveIndex(const std::string& drive) {
     // A folder may lie on a file system that the list leaves out, such as a memory one.
-    const int index = ui->Drive1->findData(Bytes(drive));
+    const int index = ui->Drive1->findData(NameBytes(drive));
     if (index >= 0)
         return index;
-    ui->Drive1->addItem(ShownName(drive), Bytes(drive));
+    ui->Drive1->addItem(ShownName(drive), NameBytes(drive));
     return ui->Drive1->count() - 1;
 }
 
