@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "mod_global.h"
+
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
@@ -10,10 +12,10 @@ int UsageError(const std::string& message) {
 
 namespace {
 
-// What is wrong with a combination of options the parser takes one by one; empty when
-// nothing is. Checked here rather than by the parser, which would note each in --help's
-// one-line option list.
-std::string WrongCombination(const CliOptions& options) {
+// What is wrong with the options beyond what the parser checks one by one (their
+// combinations, a folder that is not there); empty when nothing is. Checked here rather
+// than by the parser, which would note each combination in --help's option list.
+std::string WrongUsage(const CliOptions& options) {
     if (options.diff && !options.check)
         return "--diff shows what --check finds, so it needs --check";
     if (options.quiet && options.verbose)
@@ -25,6 +27,8 @@ std::string WrongCombination(const CliOptions& options) {
     for (const std::string& page : options.pages)
         if (page.empty() || page.find('/') != std::string::npos)
             return "a PAGE is a file name in FOLDER, without a folder part: " + page;
+    if (!modGlobal::CheckFolderExists(options.folder))
+        return "folder not found: " + options.folder;
     return {};
 }
 
@@ -71,7 +75,7 @@ std::optional<CliOptions> ParseOptions(int argc, char** argv, int& exitStatus) {
         exitStatus = kExitUsage;
         return std::nullopt;
     }
-    if (const std::string wrong = WrongCombination(options); !wrong.empty()) {
+    if (const std::string wrong = WrongUsage(options); !wrong.empty()) {
         exitStatus = UsageError(wrong);
         return std::nullopt;
     }

@@ -88,8 +88,6 @@ int SiteRun::Close(const RunTotals& totals) {
 }
 
 int RunSite(const CliOptions& options) {
-    if (!modGlobal::CheckFolderExists(options.folder))
-        return UsageError("folder not found: " + options.folder);
     const std::string folder = modGlobal::AddBackslash(options.folder);
 
     std::vector<SiteFolder> site;

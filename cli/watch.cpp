@@ -248,7 +248,5 @@ int SiteWatch::Run() {
 } // namespace
 
 int WatchSite(const CliOptions& options) {
-    if (!modGlobal::CheckFolderExists(options.folder))
-        return UsageError("folder not found: " + options.folder);
     return SiteWatch(options).Run();
 }
