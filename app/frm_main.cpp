@@ -1,5 +1,6 @@
 #include "frm_main.h"
 
+#include "batch_run.h"
 #include "frm_about.h"
 #include "frm_help.h"
 #include "frm_recent.h"
@@ -56,7 +57,7 @@ frmMain::~frmMain() = default;
 
 void frmMain::Form_Load() {
     CentreOnScreen(*this);
-    state_.AbortRequested = false;
+    AbortRequested = false;
     folderDialog_ = std::make_unique<frmSelectFolder>(*this);
     recentDialog_ = std::make_unique<frmRecent>(*folderDialog_, *this);
     recentDialog_->RestoreRecentFolders();
@@ -116,13 +117,23 @@ void frmMain::cmdProcess_Click() {
         return;
 
     // The list cannot change during the run (folder changes wait for its end), so the run
-    // works on this copy of its entries.
-    std::vector<BatchEntry> entries;
+    // works on this copy of its selected entries.
+    std::vector<std::string> pages;
     for (int i = 0; i < list->count(); ++i)
-        entries.push_back({ItemName(*list->item(i)), list->item(i)->isSelected()});
+        if (list->item(i)->isSelected())
+            pages.push_back(ItemName(*list->item(i)));
     running_ = true;
-    sinceEvents_.start();
-    RunBatch(*this, entries);
+    RunStarted();
+    RunOptions options;
+    options.folder = pathDisplay_;
+    options.backup = ui->mnuBackup->isChecked();
+    options.errorMessagesOff = ui->mnuErrmsgoff->isChecked();
+    const RunOutcome outcome = RunBatch(options, pages, *this);
+    ProcessedCount = outcome.processed;
+    SkippedCount = outcome.skipped;
+    UpdateRecentFolders();
+    RunEnded();
+    RunClosed(AbortRequested);
     running_ = false;
     if (closeAfterRun_)
         close();
@@ -133,7 +144,7 @@ void frmMain::lstSelected_DblClick() {
 }
 
 void frmMain::cmdAbort_Click() {
-    state_.AbortRequested = true;
+    AbortRequested = true;
 }
 
 void frmMain::mnuSelect_Click() {
@@ -240,37 +251,20 @@ void frmMain::waitingForFolder() {
     SetStatus(WaitingText(pathDisplay_));
 }
 
-void frmMain::pageFinished(const std::string& page, const PageOutcome& outcome) {
-    AddProcessed(ProcessedEntry(page, outcome));
-    if (outcome.result != PageResult::Failed)
-        SetStatus("");
-}
-
-void frmMain::clearStatus() {
+void frmMain::pageFinished(const PageOutcome& outcome) {
+    AddProcessed(ProcessedEntry(outcome));
     SetStatus("");
 }
 
-void frmMain::clearProcessed() {
-    newEntries_.clear();
-    ui->lstProcessed->clear();
-}
-
-bool frmMain::backupOriginals() const {
-    return ui->mnuBackup->isChecked();
-}
-
-bool frmMain::errorMessagesOff() const {
-    return ui->mnuErrmsgoff->isChecked();
-}
-
-void frmMain::doEvents() {
+bool frmMain::doEvents() {
     // Letting events through costs far more than a page line, so a run does it at most
     // every few milliseconds; an Abort click is still seen before the next line.
     if (eventIntervalMs_ > 0 && sinceEvents_.isValid() && sinceEvents_.elapsed() < eventIntervalMs_)
-        return;
+        return AbortRequested;
     ShowRunState(true);
     QCoreApplication::processEvents();
     sinceEvents_.start();
+    return AbortRequested;
 }
 
 void frmMain::showProblem(const Problem& problem) {
@@ -279,23 +273,29 @@ void frmMain::showProblem(const Problem& problem) {
                      MessageBox::Icon::Critical);
 }
 
-void frmMain::runStarted() {
+void frmMain::RunStarted() {
+    AbortRequested = false;
     SetDefaultButton(ui->cmdAbort);
     ui->cmdAbort->setEnabled(true);
     ui->cmdAbort->setFocus();
+    newEntries_.clear();
+    ui->lstProcessed->clear();
+    ProcessedCount = 0;
+    SkippedCount = 0;
+    sinceEvents_.start();
 }
 
 void frmMain::UpdateRecentFolders() {
     recentDialog_->UpdateRecentFolders(pathDisplay_);
 }
 
-void frmMain::runEnded() {
+void frmMain::RunEnded() {
     ui->cmdAbort->setEnabled(false);
     SetDefaultButton(ui->cmdProcess);
     ui->cmdProcess->setFocus();
 }
 
-void frmMain::runClosed(bool aborted) {
+void frmMain::RunClosed(bool aborted) {
     if (aborted)
         AddProcessed(kAbortedLine);
     ShowRunState(true);
@@ -308,8 +308,8 @@ void frmMain::runClosed(bool aborted) {
             MessageBox::Show("Done!", kProgramTitle, MessageBox::Buttons::Ok,
                              MessageBox::Icon::Information);
     }
-    AddProcessed(ProcessedLine(state_.ProcessedCount));
-    AddProcessed(SkippedLine(state_.SkippedCount));
+    AddProcessed(ProcessedLine(ProcessedCount));
+    AddProcessed(SkippedLine(SkippedCount));
     ShowRunState(true);
 }
 
@@ -346,7 +346,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
     if (running_) {
         // Stop the run between two lines first, so no page is left in the middle of its
         // refresh; the window closes when the run has ended.
-        state_.AbortRequested = true;
+        AbortRequested = true;
         closeAfterRun_ = true;
         event->ignore();
         return;

@@ -5,7 +5,7 @@
 // Closing it stores the options and ends the program.
 
 #include "available_files.h"
-#include "batch_run.h"
+#include "run_host.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -18,7 +18,7 @@ namespace Ui {
 class frmMain;
 }
 
-class frmMain : public QMainWindow, public BatchHost, public AvailableFilesWindow {
+class frmMain : public QMainWindow, public RunEvents, public AvailableFilesWindow {
     Q_OBJECT
 
   public:
@@ -51,21 +51,12 @@ class frmMain : public QMainWindow, public BatchHost, public AvailableFilesWindo
     // How often a run lets window events through, at most; 0 means before every line.
     void setEventInterval(int milliseconds) { eventIntervalMs_ = milliseconds; }
 
-    // BatchHost
-    bool backupOriginals() const override;
-    bool errorMessagesOff() const override;
-    RunState& runState() override { return state_; }
-    void doEvents() override;
+    // RunEvents
+    bool doEvents() override;
     void pageStage(const std::string& page, PageStage stage) override;
     void waitingForFolder() override;
     void showProblem(const Problem& problem) override;
-    void pageFinished(const std::string& page, const PageOutcome& outcome) override;
-    void clearProcessed() override;
-    void runStarted() override;
-    void clearStatus() override;
-    void UpdateRecentFolders() override;
-    void runEnded() override;
-    void runClosed(bool aborted) override;
+    void pageFinished(const PageOutcome& outcome) override;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -73,6 +64,11 @@ class frmMain : public QMainWindow, public BatchHost, public AvailableFilesWindo
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // The run's own steps around the pages, in the order of a run.
+    void RunStarted();
+    void UpdateRecentFolders();
+    void RunEnded();
+    void RunClosed(bool aborted);
     void SetDefaultButton(QPushButton* button);
     void SetStatus(const std::string& text);
     void AddProcessed(const std::string& entry);
@@ -85,7 +81,10 @@ class frmMain : public QMainWindow, public BatchHost, public AvailableFilesWindo
     // uses the folder dialog, so it is declared after it and destroyed before it.
     std::unique_ptr<frmSelectFolder> folderDialog_;
     std::unique_ptr<frmRecent> recentDialog_;
-    RunState state_;
+    // The run state: set by the Abort button, counted by the run.
+    bool AbortRequested = false;
+    std::int64_t ProcessedCount = 0;
+    std::int64_t SkippedCount = 0;
     // The path box's folder as bytes; the box shows it as text.
     std::string pathDisplay_;
     QPushButton* defaultButton_ = nullptr;

@@ -20,18 +20,14 @@ void OnAbortSignal(int) {
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
-// The whole content of an ordinary file; false when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
+// The whole content of an open file; false when it cannot be read.
+bool ReadWholeFile(int fd, std::string& bytes) {
     Disk& disk = RealDisk();
-    FileDescriptor fd;
-    struct stat status {};
-    if (disk.OpenForReading(path, fd, status) != 0)
-        return false;
     bytes.clear();
     char chunk[64 * 1024];
     for (;;) {
         std::size_t got = 0;
-        if (disk.Read(fd.get(), chunk, sizeof chunk, static_cast<off_t>(bytes.size()), got) != 0)
+        if (disk.Read(fd, chunk, sizeof chunk, static_cast<off_t>(bytes.size()), got) != 0)
             return false;
         if (got == 0)
             return true;
@@ -69,9 +65,12 @@ void CliHost::SetFolder(const std::string& folder, const std::string& prefix) {
     prefix_ = prefix;
 }
 
-void CliHost::doEvents() {
-    if (abortSignalled || outputLost_)
-        state_.AbortRequested = true;
+bool CliHost::doEvents() {
+    return abortSignalled != 0 || outputLost_;
+}
+
+void CliHost::Report(const Problem& problem) {
+    ReportProblem(*this, options_.logToFile, problem, RealDisk());
 }
 
 void CliHost::pageStage(const std::string& page, PageStage stage) {
@@ -98,17 +97,14 @@ void CliHost::showProblem(const Problem& problem) {
     Problem named = problem;
     if (!problem.page.empty())
         named.page = prefix_ + problem.page;
-    std::string text = ProblemMessage(named);
-    if (problem.kind == ProblemKind::TempNotDeleted && !prefix_.empty())
-        text += " " + prefix_ + modGlobal::kTempFileName;
-    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fprintf(stderr, "%s\n", ProblemMessage(named).c_str());
 }
 
-void CliHost::pageFinished(const std::string& page, const PageOutcome& outcome) {
+void CliHost::pageFinished(const PageOutcome& outcome) {
     if (!options_.checking && options_.detail != Detail::Quiet)
-        PrintLine(ProcessedEntry(prefix_ + page, outcome));
+        PrintLine(ProcessedEntry(prefix_ + outcome.page, outcome));
     if (options_.diff && outcome.wouldChange)
-        PrintDiff(page);
+        PrintDiff(outcome);
 }
 
 void CliHost::PrintLine(const std::string& line) {
@@ -122,20 +118,24 @@ void CliHost::Write(const char* data, std::size_t size) {
     if (std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0)
         return;
     outputLost_ = true;
-    state_.AbortRequested = true;
     ClearProgress();
     std::fprintf(stderr, "reririduruv-cli: could not write the list: %s\n", std::strerror(errno));
 }
 
-void CliHost::PrintDiff(const std::string& page) {
+void CliHost::PrintDiff(const PageOutcome& outcome) {
     std::string before;
-    if (!ReadWholeFile(folder_ + page, before)) {
-        ReportProblem(*this, Problem{ProblemKind::ReadFailed, page, {}});
+    std::string after;
+    FileDescriptor page;
+    struct stat status {};
+    const int error = RealDisk().OpenForReading(folder_ + outcome.page, page, status);
+    if (error != 0 || !ReadWholeFile(page.get(), before) || outcome.refreshed < 0 ||
+        !ReadWholeFile(outcome.refreshed, after)) {
+        Report(Problem{ProblemKind::ReadFailed, outcome.page, {}, error, 0});
         ++diffProblems_;
         return;
     }
-    const std::string path = prefix_ + page;
-    const std::string diff = UnifiedDiff(before, refreshed_, "a/" + path, "b/" + path);
+    const std::string path = prefix_ + outcome.page;
+    const std::string diff = UnifiedDiff(before, after, "a/" + path, "b/" + path);
     Write(diff.data(), diff.size());
 }
 

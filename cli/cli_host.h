@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-class CliHost : public BatchHost {
+class CliHost : public RunEvents {
   public:
     enum class Detail {
         Quiet,   // problems and the run's summary only
@@ -20,7 +20,6 @@ class CliHost : public BatchHost {
     };
 
     struct Options {
-        bool backup = false;
         bool logToFile = false;
         bool checking = false; // --check: the processed-files list is not printed
         bool diff = false;     // --diff: a unified diff for every page that would change
@@ -40,8 +39,6 @@ class CliHost : public BatchHost {
     // The folder of the next batch (ending with "/") and its path relative to the site's
     // folder ("" or ending with "/"), which goes in front of every page name printed.
     void SetFolder(const std::string& folder, const std::string& prefix);
-    // Where the pass puts the refreshed bytes of a checked page, for --diff.
-    std::string* refreshedBytes() { return &refreshed_; }
     // Problems met while printing diffs (a page that could not be read again).
     int diffProblems() const { return diffProblems_; }
 
@@ -51,15 +48,14 @@ class CliHost : public BatchHost {
     // The output could not be written; the error is on stderr already.
     bool outputLost() const { return outputLost_; }
 
-    std::string pathDisplay() const override { return folder_; }
-    bool backupOriginals() const override { return options_.backup; }
-    bool errorMessagesOff() const override { return options_.logToFile; }
-    RunState& runState() override { return state_; }
-    void doEvents() override;
+    // A problem of the run's own (not of a page), where the run reports it.
+    void Report(const Problem& problem);
+
+    bool doEvents() override;
     void pageStage(const std::string& page, PageStage stage) override;
     void waitingForFolder() override;
     void showProblem(const Problem& problem) override;
-    void pageFinished(const std::string& page, const PageOutcome& outcome) override;
+    void pageFinished(const PageOutcome& outcome) override;
     void includeNamed(const std::string& page, const std::string& includePath) override {
         if (onIncludeNamed)
             onIncludeNamed(folder_ + page, includePath);
@@ -67,24 +63,17 @@ class CliHost : public BatchHost {
     // Told of every include file a page names, by the page's path and the include's.
     std::function<void(const std::string& pagePath, const std::string& includePath)> onIncludeNamed;
 
-    void clearProcessed() override {}
-    void runStarted() override {}
-    void clearStatus() override {}
-    void UpdateRecentFolders() override {}
-    void runEnded() override { ClearProgress(); }
-    void runClosed(bool) override {}
+    // Takes the progress line off the terminal.
+    void ClearProgress();
 
   private:
     void DrawProgress();
-    void ClearProgress();
-    void PrintDiff(const std::string& page);
+    void PrintDiff(const PageOutcome& outcome);
     void Write(const char* data, std::size_t size);
 
     Options options_;
-    RunState state_;
     std::string folder_;
     std::string prefix_;
-    std::string refreshed_;
     int diffProblems_ = 0;
     bool outputLost_ = false;
     bool toldWaiting_ = false;

@@ -11,7 +11,6 @@ namespace {
 
 CliHost::Options HostOptions(const CliOptions& options, std::size_t pageCount) {
     CliHost::Options host;
-    host.backup = options.backup && !options.check;
     host.logToFile = !options.logFile.empty();
     host.checking = options.check;
     host.diff = options.diff;
@@ -29,10 +28,11 @@ SiteRun::SiteRun(const CliOptions& options, std::size_t pageCount)
     if (!options.logFile.empty())
         modGlobal::SetLogFile(options.logFile);
     CliHost::InstallSignals();
-    passOptions_.checkOnly = options.check;
-    passOptions_.onlyChanged = options.onlyChanged;
-    if (options.diff)
-        passOptions_.refreshedBytes = host_.refreshedBytes();
+    runOptions_.backup = options.backup;
+    runOptions_.errorMessagesOff = !options.logFile.empty();
+    runOptions_.checkOnly = options.check;
+    runOptions_.onlyChanged = options.onlyChanged;
+    runOptions_.keepRefreshed = options.diff;
 }
 
 RunTotals SiteRun::Refresh(const std::vector<SiteFolder>& site) {
@@ -44,25 +44,24 @@ RunTotals SiteRun::Refresh(const std::vector<SiteFolder>& site) {
             break;
         }
         host_.SetFolder(folder.path, folder.prefix);
-        if (!folder.readable) {
-            ReportProblem(host_, Problem{ProblemKind::FolderUnreadable, {}, folder.path});
+        if (folder.error != 0) {
+            host_.Report(Problem{ProblemKind::FolderUnreadable, {}, folder.path, folder.error, 0});
             ++totals.problems;
             continue;
         }
-        std::vector<BatchEntry> entries;
-        for (const std::string& name : folder.pages)
-            entries.push_back({name, true});
-        const BatchSummary summary = RunBatch(host_, entries, passOptions_);
-        totals.problems += summary.problems;
-        totals.processed += host_.runState().ProcessedCount;
-        totals.skipped += host_.runState().SkippedCount;
-        for (const std::string& name : summary.wouldChange)
+        runOptions_.folder = folder.path;
+        const RunOutcome outcome = RunBatch(runOptions_, folder.pages, host_);
+        totals.problems += outcome.problems;
+        totals.processed += outcome.processed;
+        totals.skipped += outcome.skipped;
+        for (const std::string& name : outcome.wouldChange)
             totals.wouldChange.push_back(folder.prefix + name);
-        if (summary.aborted) {
+        if (outcome.aborted || CliHost::AbortSignalled() || host_.outputLost()) {
             totals.aborted = true;
             break;
         }
     }
+    host_.ClearProgress();
     totals.problems += host_.diffProblems() - diffProblemsBefore;
     return totals;
 }
@@ -96,7 +95,7 @@ int RunSite(const CliOptions& options) {
                                        options.recursive, false, site))
             return UsageError("cannot read folder: " + folder + ": " + std::strerror(error));
     } else {
-        site.push_back({folder, "", options.pages, true});
+        site.push_back({folder, "", options.pages, 0});
     }
     std::size_t pageCount = 0;
     for (const SiteFolder& siteFolder : site)

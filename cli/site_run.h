@@ -4,8 +4,8 @@
 
 #include "cli_host.h"
 #include "options.h"
+#include "run_host.h"
 #include "site_walk.h"
-#include "tag_pass.h"
 
 #include <cstdint>
 #include <memory>
@@ -27,7 +27,7 @@ class SiteRun {
     SiteRun(const CliOptions& options, std::size_t pageCount);
 
     // One batch for each folder, run in that folder as if it had been named alone, so
-    // include names, the temporary file and the log's run header all belong to it.
+    // include names and the log's run header belong to it.
     RunTotals Refresh(const std::vector<SiteFolder>& site);
     // Prints the run's closing lines (or, checking, the pages that would change) once for
     // all folders, and gives the exit status.
@@ -38,7 +38,7 @@ class SiteRun {
   private:
     const CliOptions options_;
     CliHost host_;
-    PassOptions passOptions_;
+    RunOptions runOptions_;
 };
 
 // Refreshes (or checks) the pages the options name, prints the list and the summary, and

@@ -20,7 +20,7 @@ class SiteWalk {
         if (recursive && ::stat(path.c_str(), &st) == 0 &&
             !visited_.insert({st.st_dev, st.st_ino}).second)
             return 0;
-        SiteFolder folder{path, prefix, {}, true};
+        SiteFolder folder{path, prefix, {}, 0};
         std::vector<std::string> subFolders;
         int error = ListFiles(path, patterns_, folder.pages);
         if (error == 0 && recursive)
@@ -29,7 +29,7 @@ class SiteWalk {
             if (prefix.empty())
                 return error;
             folder.pages.clear();
-            folder.readable = false;
+            folder.error = error;
             folders_.push_back(std::move(folder));
             return 0;
         }

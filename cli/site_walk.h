@@ -9,14 +9,14 @@ struct SiteFolder {
     std::string path;   // ends with "/"
     std::string prefix; // the path relative to the site's folder: "" or ending with "/"
     std::vector<std::string> pages;
-    bool readable = true;
+    int error = 0; // why the folder could not be read to its end, or 0
 };
 
 // The site's folder with the pages that match patterns, then, with recursive, every
 // folder below it, each folder's own pages before its sub-folders. Hidden folders and
 // symbolic links to folders are left out, so a walk can never loop. Folders below the
 // site's folder that hold no page are left out unless keepEmpty; one that cannot be read
-// to its end is kept with readable false, so the run can report it where it comes. 0, or
+// to its end is kept with its error, so the run can report it where it comes. 0, or
 // the errno value of a site's folder that cannot be read.
 int ListSite(const std::string& folder, const std::string& patterns, bool recursive, bool keepEmpty,
              std::vector<SiteFolder>& folders);

@@ -5,6 +5,7 @@
 #include "mod_global.h"
 #include "site_run.h"
 #include "site_walk.h"
+#include "tag_pass.h"
 #include "wording.h"
 
 #include <cerrno>
@@ -124,8 +125,8 @@ bool SiteWatch::IsPage(const std::string& path) const {
     const std::string name = LastComponent(path);
     struct stat st {};
     return siteFolders_.count(FolderOf(path) + "/") && !name.empty() && name.front() != '.' &&
-           name != modGlobal::kTempFileName && MatchesPatterns(name, patterns_) &&
-           ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+           MatchesPatterns(name, patterns_) && ::stat(path.c_str(), &st) == 0 &&
+           S_ISREG(st.st_mode);
 }
 
 void SiteWatch::Changed(const std::string& path, bool isFolder) {
@@ -149,7 +150,7 @@ void SiteWatch::Changed(const std::string& path, bool isFolder) {
         missing_.erase(path);
         toRefresh_.insert(dependents->second.begin(), dependents->second.end());
     } else if (missing_.insert(path).second) {
-        ReportProblem(run_.host(), Problem{ProblemKind::MissingInclude, {}, path});
+        run_.host().Report(Problem{ProblemKind::MissingInclude, {}, path, ENOENT, 0});
     }
 }
 
@@ -198,7 +199,7 @@ void SiteWatch::Refresh() {
         for (const std::string& page : pages)
             for (auto& [include, dependents] : includedBy_)
                 dependents.erase(folder + page);
-        site.push_back({folder, folder.substr(root_.size()), pages, true});
+        site.push_back({folder, folder.substr(root_.size()), pages, 0});
     }
     if (!options_.quiet)
         run_.host().PrintLine(Now());

@@ -1,182 +1,274 @@
 #include "batch_run.h"
 
+#include "disk.h"
 #include "flusher.h"
 #include "mod_global.h"
 #include "new_file.h"
+#include "tag_pass.h"
 #include "wording.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <deque>
 #include <fcntl.h>
+#include <memory>
+#include <set>
+#include <unistd.h>
 
 namespace {
 
-// Pages whose new files are being flushed while the run reads the next ones: enough for
-// the disk to overlap their flushes, few enough to hold memory and descriptors flat.
-constexpr std::size_t kPagesInFlight = 8;
-
-// The run's pages from their pass to their entry, in list order: each is put in place as
-// soon as it and every page before it are flushed. The run waits, letting events through,
-// only when too many are in flight, and at its end.
-class PagesInFlight {
+// A run's turn in its folder: one run at a time writes pages there, so that two runs never
+// fail each other's pages. An flock of the folder, gone when it is let go or when the
+// process ends.
+class FolderTurn {
   public:
-    PagesInFlight(BatchHost& host, Disk& disk, const std::string& folder, BatchSummary& summary)
-        : host_(host), disk_(disk), folder_(folder), flusher_(static_cast<int>(kPagesInFlight)),
-          summary_(summary) {}
-
-    // A new, nameless file in the folder, made ahead of need; the first call starts making
-    // them and gives none.
-    FileDescriptor MadeFile() {
-        FileDescriptor made;
-        if (!made_.empty()) {
-            made = made_.front().get();
-            made_.pop_front();
+    // Takes the turn, telling events once and letting events through while another run
+    // holds it; false when the run was stopped first. A folder that cannot be locked (a
+    // file system without locks) counts as taken.
+    bool Take(Disk& disk, const std::string& folder, RunEvents& events) {
+        disk_ = &disk;
+        if (!fd_.valid() && disk.Open(folder, O_RDONLY | O_DIRECTORY, 0, fd_) != 0)
+            return held_ = true;
+        bool told = false;
+        int error;
+        while ((error = disk.Lock(fd_.get())) == EWOULDBLOCK) {
+            if (!told)
+                events.waitingForFolder();
+            told = true;
+            if (events.doEvents())
+                return false;
+            ::usleep(10 * 1000);
         }
-        while (made_.size() < kPagesInFlight)
-            made_.push_back(flusher_.Run([this] {
-                FileDescriptor fd;
-                (void)disk_.Open(folder_, O_TMPFILE | O_RDWR, 0600, fd);
-                return fd;
-            }));
-        return made;
+        return held_ = true;
     }
 
-    void Add(std::unique_ptr<PagePass> pass) {
-        Page page{std::move(pass), {}};
-        if (page.pass->Run())
-            page.flushed = flusher_.Run([pass = page.pass.get()] { pass->FlushAndPutInPlace(); });
-        pages_.push_back(std::move(page));
-        Complete(false);
+    void Release() {
+        if (held_ && fd_.valid())
+            (void)disk_->Unlock(fd_.get());
+        held_ = false;
     }
 
-    // Completes the pages that are ready; with all, every page, waiting as it must.
-    void Complete(bool all) {
-        while (!pages_.empty()) {
-            Page& page = pages_.front();
-            if (page.flushed.valid() && !Flushed(page, all || pages_.size() >= kPagesInFlight))
-                return;
-            if (page.flushed.valid())
-                page.flushed.get();
-            const PageOutcome outcome = page.pass->Complete();
-            pages_.pop_front();
-            summary_.problems += (outcome.problem ? 1 : 0) + (outcome.tempNotDeleted ? 1 : 0);
-            if (outcome.wouldChange)
-                summary_.wouldChange.push_back(outcome.page);
-            written = written || (outcome.result == PageResult::Replaced && !outcome.upToDate);
+    bool held() const { return held_; }
+
+  private:
+    Disk* disk_ = nullptr;
+    FileDescriptor fd_;
+    bool held_ = false;
+};
+
+bool Conflict(const PageIdentity& a, const PageIdentity& b) {
+    if (a.exists && b.exists && a.device == b.device && a.inode == b.inode)
+        return true;
+    if (a.target == b.target)
+        return true;
+    const auto backsUp = [](const PageIdentity& one, const PageIdentity& other) {
+        return !one.backup.empty() && (one.backup == other.path || one.backup == other.target ||
+                                       one.backup == other.backup);
+    };
+    return backsUp(a, b) || backsUp(b, a);
+}
+
+class Run : public PassRun {
+  public:
+    Run(const RunOptions& options, RunEvents& events)
+        : options_(options), disk_(options.disk != nullptr ? *options.disk : RealDisk()),
+          events_(events), folder_(FolderOf(options.folder + "x")),
+          inFlight_(static_cast<std::size_t>(std::max(1, options.pagesInFlight))) {
+        if (inFlight_ > 1 && !options.checkOnly)
+            flusher_ = std::make_unique<Flusher>(static_cast<int>(inFlight_));
+    }
+
+    RunOutcome Go(const std::vector<std::string>& pages);
+
+    bool HoldFolder() override {
+        return turn_.held() || turn_.Take(disk_, options_.folder, events_);
+    }
+
+    int MakeNewFile(const std::string& folder, NewFile& file) override {
+        if (cleaned_.insert(folder).second)
+            RemoveLeftovers(disk_, folder);
+        written_.insert(folder);
+        if (folder == folder_ && flusher_) {
+            FileDescriptor made = MadeFile();
+            if (made.valid()) {
+                file.Use(std::move(made), folder);
+                return 0;
+            }
         }
+        return file.Create(folder);
     }
-
-    bool written = false; // a page was written, not only compared
 
   private:
     struct Page {
         std::unique_ptr<PagePass> pass;
-        std::future<void> flushed; // not valid when the page needs no flush
+        std::future<void> flushed; // valid while its new files are on their way
+        PageIdentity identity;
     };
 
-    bool Flushed(Page& page, bool wait) {
-        while (page.flushed.wait_for(std::chrono::milliseconds(wait ? 10 : 0)) !=
-               std::future_status::ready) {
-            if (!wait)
-                return false;
-            host_.doEvents();
-        }
-        return true;
-    }
+    void Add(const std::string& name);
+    // Completes the pages at the front that are done, in list order; with all, every page,
+    // waiting as it must. A run lets its folder go whenever no page is on its way.
+    void Complete(bool all);
+    void Report(PageOutcome& outcome);
+    // Waits until every page on its way is in place, letting events through, and lets the
+    // folder go: no lock is held while a problem waits for the user.
+    void LetFolderGo();
+    bool Flushed(Page& page, bool wait);
+    FileDescriptor MadeFile();
+    void WriteLogHeader();
+    void FlushFolders();
 
-    BatchHost& host_;
+    const RunOptions& options_;
     Disk& disk_;
-    const std::string folder_;
-    Flusher flusher_;
-    BatchSummary& summary_;
+    RunEvents& events_;
+    const std::string folder_; // the pages' folder, without its final "/"
+    const std::size_t inFlight_;
+    RunOutcome outcome_;
+    FolderTurn turn_;
+    std::set<std::string> cleaned_; // folders whose leftovers are gone
+    std::set<std::string> written_; // folders that got new files
     std::deque<Page> pages_;
     std::deque<std::future<FileDescriptor>> made_;
+    // Last, so its threads are gone before anything they use.
+    std::unique_ptr<Flusher> flusher_;
 };
+
+RunOutcome Run::Go(const std::vector<std::string>& pages) {
+    if (options_.errorMessagesOff)
+        WriteLogHeader();
+    for (const std::string& page : pages) {
+        Add(page);
+        if (events_.doEvents())
+            break;
+    }
+    // Pages already written are finished (or stay as they were), also after an abort.
+    Complete(true);
+    FlushFolders();
+    turn_.Release();
+    return outcome_;
+}
+
+void Run::Add(const std::string& name) {
+    Page page{std::make_unique<PagePass>(options_, disk_, events_, *this, name), {}, {}};
+    bool identified = true;
+    if (!options_.checkOnly && (identified = page.pass->Identify(page.identity)))
+        for (Page& other : pages_)
+            if (other.flushed.valid() && Conflict(page.identity, other.identity))
+                Flushed(other, true);
+    if (identified && page.pass->Run()) {
+        if (flusher_)
+            page.flushed = flusher_->Run([pass = page.pass.get()] { pass->FlushAndPutInPlace(); });
+        else
+            page.pass->FlushAndPutInPlace();
+    }
+    pages_.push_back(std::move(page));
+    Complete(false);
+}
+
+void Run::Complete(bool all) {
+    while (!pages_.empty()) {
+        Page& page = pages_.front();
+        if (page.flushed.valid()) {
+            if (!Flushed(page, all || pages_.size() >= inFlight_))
+                return;
+            page.flushed.get();
+        }
+        Report(page.pass->outcome());
+        pages_.pop_front();
+    }
+    turn_.Release();
+}
+
+void Run::Report(PageOutcome& outcome) {
+    switch (outcome.result) {
+    case PageResult::Aborted:
+        outcome_.aborted = true;
+        return;
+    case PageResult::Replaced:
+        ++outcome_.processed;
+        break;
+    case PageResult::NoBlocks:
+    case PageResult::Failed:
+        ++outcome_.skipped;
+        break;
+    }
+    if (outcome.wouldChange)
+        outcome_.wouldChange.push_back(outcome.page);
+    if (outcome.problem) {
+        LetFolderGo();
+        ++outcome_.problems;
+        ReportProblem(events_, options_.errorMessagesOff, *outcome.problem, disk_);
+    }
+    events_.pageFinished(outcome);
+}
+
+void Run::LetFolderGo() {
+    for (Page& page : pages_)
+        if (page.flushed.valid())
+            Flushed(page, true);
+    turn_.Release();
+}
+
+bool Run::Flushed(Page& page, bool wait) {
+    while (page.flushed.wait_for(std::chrono::milliseconds(wait ? 10 : 0)) !=
+           std::future_status::ready) {
+        if (!wait)
+            return false;
+        (void)events_.doEvents(); // what is on its way is finished, also after an abort
+    }
+    return true;
+}
+
+// A new, nameless file in the pages' folder, made ahead of need on the flusher's threads;
+// the first call starts making them and gives none.
+FileDescriptor Run::MadeFile() {
+    FileDescriptor made;
+    if (!made_.empty()) {
+        made = made_.front().get();
+        made_.pop_front();
+    }
+    while (made_.size() < inFlight_)
+        made_.push_back(flusher_->Run([this] {
+            FileDescriptor fd;
+            (void)disk_.OpenNameless(folder_, fd);
+            return fd;
+        }));
+    return made;
+}
 
 // The separator and the header line that start a run's part of the error log. A header
 // that cannot be written loses no report: the problems themselves fall back to boxes.
-void WriteLogHeader(const std::string& folder) {
+void Run::WriteLogHeader() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     ::localtime_r(&now, &local);
-    modGlobal::AppendLogLine(" ");
-    modGlobal::AppendLogLine(LogHeaderLine(folder, local));
+    modGlobal::AppendLogLine(" ", disk_);
+    modGlobal::AppendLogLine(LogHeaderLine(options_.folder, local), disk_);
 }
 
 // Each replaced page's content reached the disk before its rename; this makes the renames
-// themselves durable, once for the whole run. A file system that cannot flush a folder has
-// nothing to flush. The number of problems reported.
-int FlushFolder(BatchHost& host, Disk& disk, const std::string& folder) {
-    FileDescriptor fd;
-    if (disk.Open(folder, O_RDONLY | O_DIRECTORY, 0, fd) != 0)
-        return 0;
-    const int error = disk.Sync(fd.get());
-    if (error == 0 || error == EINVAL || error == ENOTSUP)
-        return 0;
-    ReportProblem(host, Problem{ProblemKind::FolderNotFlushed, {}, folder});
-    return 1;
-}
-
-// Removes the run's temporary file, which the last page, or a pass that stopped early, left
-// behind; a file under that name that the run did not make (another run's, or a page
-// named so) is not the run's to remove. The number of problems reported.
-int RemoveRunsTempFile(BatchHost& host, Disk& disk, const std::string& folder, RunFiles& run) {
-    if (!run.temp.valid())
-        return 0;
-    run.temp.close();
-    return DeleteTempFile(host, folder + modGlobal::kTempFileName, disk, run.tempStatus) ? 0 : 1;
+// themselves durable, once for each folder of the run. A file system that cannot flush a
+// folder has nothing to flush.
+void Run::FlushFolders() {
+    for (const std::string& folder : written_) {
+        FileDescriptor fd;
+        if (disk_.Open(folder, O_RDONLY | O_DIRECTORY, 0, fd) != 0)
+            continue;
+        const int error = disk_.Sync(fd.get());
+        if (error == 0 || error == EINVAL || error == ENOTSUP)
+            continue;
+        ++outcome_.problems;
+        ReportProblem(events_, options_.errorMessagesOff,
+                      Problem{ProblemKind::FolderNotFlushed, {}, folder + "/", error, 0}, disk_);
+    }
 }
 
 } // namespace
 
-BatchSummary RunBatch(BatchHost& host, const std::vector<BatchEntry>& entries,
-                      const PassOptions& runOptions) {
-    PassOptions options = runOptions;
-    RunFiles runFiles;
-    options.runFiles = &runFiles;
-    Disk& disk = options.disk != nullptr ? *options.disk : RealDisk();
-    const std::string folder = host.pathDisplay();
-    BatchSummary summary;
-    RunState& state = host.runState();
-    state.AbortRequested = false;
-    host.runStarted();
-    host.clearProcessed();
-    state.ProcessedCount = 0;
-    state.SkippedCount = 0;
-    if (host.errorMessagesOff())
-        WriteLogHeader(folder);
-    if (!options.checkOnly) {
-        FolderLock lock;
-        if (lock.Take(host, folder, disk, &runFiles))
-            RemoveLeftovers(disk, folder);
-    }
-
-    PagesInFlight pages(host, disk, folder, summary);
-    if (!options.checkOnly)
-        runFiles.madeFile = [&pages] { return pages.MadeFile(); };
-    for (const BatchEntry& entry : entries) {
-        if (entry.selected && !state.AbortRequested) {
-            pages.Add(std::make_unique<PagePass>(host, entry.name, options));
-            // The pass's files are closed as it returns, also when it stopped early.
-            host.clearStatus();
-        }
-        host.doEvents();
-        if (state.AbortRequested)
-            break;
-    }
-    // Pages already written are finished (or stay as they were), also after an abort.
-    pages.Complete(true);
-
-    // A run of only changed pages that changed none leaves the folder alone altogether.
-    if (!options.checkOnly && (!options.onlyChanged || pages.written))
-        summary.problems += FlushFolder(host, disk, folder);
-    host.UpdateRecentFolders();
-    host.runEnded();
-    if (!options.checkOnly)
-        summary.problems += RemoveRunsTempFile(host, disk, folder, runFiles);
-    summary.aborted = state.AbortRequested;
-    host.runClosed(summary.aborted);
-    return summary;
+RunOutcome RunBatch(const RunOptions& options, const std::vector<std::string>& pages,
+                    RunEvents& events) {
+    Run run(options, events);
+    return run.Go(pages);
 }

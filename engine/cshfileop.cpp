@@ -4,33 +4,19 @@
 #include "new_file.h"
 #include "trash.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <unistd.h>
 
-namespace fs = std::filesystem;
-
 namespace {
-
-int ErrorOf(const std::error_code& error) {
-    return error ? error.value() : 0;
-}
-
-// rename(2) that fails with EEXIST instead of replacing an existing target.
-int RenameNoReplace(const std::string& source, const std::string& target) {
-    return ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0
-               ? 0
-               : errno;
-}
 
 // One file onto a file, replaced atomically with the old target's owner, group (where the
 // process may) and permission bits, a link as target followed; or to a new name, with the
 // source's permission bits.
-int CopyFile(const std::string& source, const std::string& targetName) {
-    Disk& disk = RealDisk();
+int CopyFile(Disk& disk, const std::string& source, const std::string& targetName) {
     std::string target;
     FileDescriptor in;
     struct stat from {};
@@ -57,24 +43,77 @@ int CopyFile(const std::string& source, const std::string& targetName) {
     return error != 0 ? error : file.Publish(target);
 }
 
+// Copies the item at from (a file, a link as a link, a folder with everything in it) to
+// the new name to.
+int CopyTree(Disk& disk, const std::string& from, const std::string& to) {
+    struct stat item {};
+    if (const int error = disk.Status(from, item, false))
+        return error;
+    if (S_ISLNK(item.st_mode)) {
+        std::string target;
+        const int error = disk.ReadLink(from, target);
+        return error != 0 ? error : disk.MakeLink(target, to);
+    }
+    if (!S_ISDIR(item.st_mode)) {
+        FileDescriptor in;
+        FileDescriptor out;
+        struct stat status {};
+        int error = disk.OpenForReading(from, in, status);
+        if (error == 0)
+            error =
+                disk.Open(to, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, item.st_mode & 07777, out);
+        if (error == 0)
+            error = disk.CopyAll(in.get(), out.get());
+        return error != 0 ? error : out.close();
+    }
+    std::vector<FolderEntry> entries;
+    int error = disk.MakeFolder(to, (item.st_mode & 07777) | 0700);
+    if (error == 0)
+        error = disk.List(from, entries);
+    for (std::size_t i = 0; error == 0 && i < entries.size(); ++i)
+        error = CopyTree(disk, from + "/" + entries[i].name, to + "/" + entries[i].name);
+    return error != 0 ? error : disk.ChangeModeOf(to, item.st_mode & 07777);
+}
+
+// Removes the item at path, a folder with everything in it.
+int RemoveTree(Disk& disk, const std::string& path) {
+    struct stat item {};
+    if (const int error = disk.Status(path, item, false))
+        return error;
+    // A plain unlink for anything but a folder: one that became a folder since the look
+    // above is refused by the system, never emptied.
+    if (!S_ISDIR(item.st_mode))
+        return disk.Unlink(path);
+    std::vector<FolderEntry> entries;
+    int error = disk.List(path, entries);
+    for (std::size_t i = 0; error == 0 && i < entries.size(); ++i)
+        error = RemoveTree(disk, path + "/" + entries[i].name);
+    return error != 0 ? error : disk.RemoveFolder(path);
+}
+
 // A folder with everything in it to a new name, which it takes complete or not at all.
-int CopyFolder(const std::string& source, const std::string& target) {
+int CopyFolder(Disk& disk, const std::string& source, const std::string& target) {
     const std::string staged = HiddenNameIn(FolderOf(target));
-    std::error_code error;
-    fs::copy(source, staged, fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
-    const int result = error ? error.value() : RenameNoReplace(staged, target);
+    int result = CopyTree(disk, source, staged);
+    if (result == 0)
+        result = disk.Rename(staged, target, true);
     if (result != 0)
-        fs::remove_all(staged, error);
+        (void)RemoveTree(disk, staged);
     return result;
 }
 
 // The first of name, "name (2)", "name (3)"... that nothing in its folder has yet.
-std::string FreeName(const std::string& name, bool folder) {
+std::string FreeName(Disk& disk, const std::string& name, bool folder) {
     struct stat taken {};
     std::string candidate = name;
-    for (int number = 2; ::lstat(candidate.c_str(), &taken) == 0 && number < 100000; ++number)
+    for (int number = 2; disk.Status(candidate, taken, false) == 0 && number < 100000; ++number)
         candidate = FolderOf(name) + "/" + NumberedName(LastComponent(name), number, folder);
     return candidate;
+}
+
+bool IsFolder(Disk& disk, const std::string& path) {
+    struct stat status {};
+    return disk.Status(path, status) == 0 && S_ISDIR(status.st_mode);
 }
 
 } // namespace
@@ -88,9 +127,9 @@ std::string NumberedName(const std::string& name, int number, bool folder) {
     return stem + " (" + std::to_string(number) + ")" + (extension ? name.substr(dot) : "");
 }
 
-CSHFileOp::CSHFileOp()
-    : allowUndo_(false), confirmMakeDir_(true), confirmOperation_(false), includeDirectories_(true),
-      parentWnd_(0), renameOnCollision_(false), silentMode_(false) {}
+CSHFileOp::CSHFileOp(Disk& disk)
+    : disk_(disk), allowUndo_(false), confirmMakeDir_(true), confirmOperation_(false),
+      includeDirectories_(true), parentWnd_(0), renameOnCollision_(false), silentMode_(false) {}
 
 void CSHFileOp::AddSourceFile(const std::string& sFilename) {
     if (!sourceFiles_)
@@ -143,6 +182,10 @@ bool CSHFileOp::PerformFileOperation(std::uint32_t operation) {
     if (operation != FO_DELETE &&
         (destinations.empty() || (paired && destinations.size() != sources.size())))
         error = EINVAL;
+    const auto empty = [](const std::string& name) { return name.empty(); };
+    if (std::any_of(sources.begin(), sources.end(), empty) ||
+        (operation != FO_DELETE && std::any_of(destinations.begin(), destinations.end(), empty)))
+        error = ENOENT;
     for (std::size_t i = 0; error == 0 && i < sources.size(); ++i) {
         if (operation == FO_DELETE) {
             error = Delete(sources[i]);
@@ -150,11 +193,10 @@ bool CSHFileOp::PerformFileOperation(std::uint32_t operation) {
         }
         std::string target = destinations[paired ? i : 0];
         // Several sources for one destination go into it, as into any existing folder.
-        std::error_code ignored;
         const bool into = target.back() == '/' || (!paired && sources.size() > 1) ||
-                          (operation != FO_RENAME && fs::is_directory(target, ignored));
+                          (operation != FO_RENAME && IsFolder(disk_, target));
         if (into) {
-            fs::create_directories(target, ignored);
+            (void)disk_.MakeFolders(target, 0777);
             target = target + (target.back() == '/' ? "" : "/") + LastComponent(sources[i]);
         }
         error = Transfer(sources[i], target, operation);
@@ -170,52 +212,41 @@ int CSHFileOp::Transfer(const std::string& source, const std::string& destinatio
                         std::uint32_t operation) {
     struct stat item {};
     // A copy reads through a link named as source; a move or rename carries the link.
-    if ((operation == FO_COPY ? ::stat(source.c_str(), &item) : ::lstat(source.c_str(), &item)) !=
-        0)
-        return errno;
+    if (const int error = disk_.Status(source, item, operation == FO_COPY))
+        return error;
     const bool folder = S_ISDIR(item.st_mode);
     if (folder && !includeDirectories_)
         return EISDIR;
-    std::error_code error;
-    fs::create_directories(FolderOf(destination), error);
-    if (error)
-        return error.value();
+    if (const int error = disk_.MakeFolders(FolderOf(destination), 0777))
+        return error;
     struct stat taken {};
-    const bool collides = ::lstat(destination.c_str(), &taken) == 0;
+    const bool collides = disk_.Status(destination, taken, false) == 0;
     const std::string target =
-        collides && renameOnCollision_ ? FreeName(destination, folder) : destination;
+        collides && renameOnCollision_ ? FreeName(disk_, destination, folder) : destination;
     if (collides && !renameOnCollision_ && confirmOperation_)
         return ECANCELED;
     if (operation == FO_RENAME)
-        return RenameNoReplace(source, target);
+        return disk_.Rename(source, target, true);
     if (operation == FO_MOVE) {
-        if (::rename(source.c_str(), target.c_str()) == 0)
-            return 0;
-        if (errno != EXDEV)
-            return errno;
+        const int error = disk_.Rename(source, target);
+        if (error != EXDEV)
+            return error;
     }
-    const int copied = folder ? CopyFolder(source, target) : CopyFile(source, target);
+    const int copied = folder ? CopyFolder(disk_, source, target) : CopyFile(disk_, source, target);
     if (copied != 0 || operation != FO_MOVE)
         return copied;
-    fs::remove_all(source, error);
-    return ErrorOf(error);
+    return RemoveTree(disk_, source);
 }
 
 int CSHFileOp::Delete(const std::string& source) {
     struct stat item {};
-    if (::lstat(source.c_str(), &item) != 0)
-        return errno;
+    if (const int error = disk_.Status(source, item, false))
+        return error;
     if (S_ISDIR(item.st_mode) && !includeDirectories_)
         return EISDIR;
     if (confirmOperation_)
         return ECANCELED;
     if (allowUndo_)
-        return trash::MoveToTrash(source);
-    // A plain unlink for anything but a folder: one that became a folder since the look
-    // above is refused by the system, never emptied.
-    if (!S_ISDIR(item.st_mode))
-        return ::unlink(source.c_str()) == 0 ? 0 : errno;
-    std::error_code error;
-    fs::remove_all(source, error);
-    return ErrorOf(error);
+        return trash::MoveToTrash(disk_, source);
+    return RemoveTree(disk_, source);
 }

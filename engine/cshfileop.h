@@ -4,6 +4,8 @@
 // delete or rename in one call. Names are taken literally ("*" and "?" are ordinary
 // characters of a file name here); a copy onto an existing file replaces it atomically.
 
+#include "disk.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,7 +31,8 @@ class CSHFileOp {
     // The error of an operation called with an empty source list.
     static constexpr std::int32_t kNoSourceFiles = static_cast<std::int32_t>(0x800403E8);
 
-    CSHFileOp(); // Class_Initialize
+    // Class_Initialize; every file-system call goes through disk.
+    explicit CSHFileOp(Disk& disk = RealDisk());
 
     void SetAllowUndo(bool bAllowUndo) { allowUndo_ = bAllowUndo; }
     bool AllowUndo() const { return allowUndo_; }
@@ -52,7 +55,8 @@ class CSHFileOp {
 
     // True when the whole operation succeeded; the first failure ends it. With an empty
     // source list nothing is done: false, with ErrorNumber() kNoSourceFiles and
-    // ErrorDescription() "No source files specified file operation".
+    // ErrorDescription() "No source files specified file operation". An empty name names
+    // no file: false, with ENOENT.
     bool MoveFiles() { return PerformFileOperation(FO_MOVE); }
     bool CopyFiles() { return PerformFileOperation(FO_COPY); }
     bool DeleteFiles() { return PerformFileOperation(FO_DELETE); }
@@ -77,6 +81,7 @@ class CSHFileOp {
                  std::uint32_t operation);
     int Delete(const std::string& source);
 
+    Disk& disk_;
     bool allowUndo_;
     bool confirmMakeDir_;
     bool confirmOperation_;

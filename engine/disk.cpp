@@ -44,7 +44,9 @@ bool Nameable(const std::string& path) {
 }
 
 // Writes all of data, going on after short writes and interruptions.
-int WriteFully(int fd, const char* data, std::size_t size) {
+int WriteFully(int fd, const char* data, std::size_t size, std::size_t* written = nullptr) {
+    if (written != nullptr)
+        *written = 0;
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n < 0) {
@@ -54,6 +56,8 @@ int WriteFully(int fd, const char* data, std::size_t size) {
         }
         data += n;
         size -= static_cast<std::size_t>(n);
+        if (written != nullptr)
+            *written += static_cast<std::size_t>(n);
     }
     return 0;
 }
@@ -70,7 +74,14 @@ int Disk::Open(const std::string& path, int flags, mode_t mode, FileDescriptor& 
     if (const int error = Before(DiskCall::Open, path))
         return error;
     fd = FileDescriptor(::open(path.c_str(), flags | O_CLOEXEC, mode));
-    return fd.valid() ? 0 : LastError();
+    if (!fd.valid())
+        return LastError();
+    Opened(fd.get(), path);
+    return 0;
+}
+
+int Disk::OpenNameless(const std::string& folder, FileDescriptor& fd) {
+    return Open(folder, O_TMPFILE | O_RDWR, 0600, fd);
 }
 
 int Disk::OpenForReading(const std::string& path, FileDescriptor& fd, struct stat& status) {
@@ -98,14 +109,14 @@ int Disk::Status(const std::string& path, struct stat& status, bool followLinks)
 }
 
 int Disk::StatusOf(int fd, struct stat& status) {
-    if (const int error = Before(DiskCall::Status, {}))
+    if (const int error = BeforeOn(DiskCall::Status, fd))
         return error;
     return ::fstat(fd, &status) == 0 ? 0 : LastError();
 }
 
 int Disk::Read(int fd, char* data, std::size_t size, off_t offset, std::size_t& got) {
     got = 0;
-    if (const int error = Before(DiskCall::Read, {}))
+    if (const int error = BeforeOn(DiskCall::Read, fd))
         return error;
     for (;;) {
         const ssize_t n = offset < 0 ? ::read(fd, data, size) : ::pread(fd, data, size, offset);
@@ -118,14 +129,16 @@ int Disk::Read(int fd, char* data, std::size_t size, off_t offset, std::size_t& 
     }
 }
 
-int Disk::WriteAll(int fd, const char* data, std::size_t size) {
-    if (const int error = Before(DiskCall::Write, {}))
+int Disk::WriteAll(int fd, const char* data, std::size_t size, std::size_t* written) {
+    if (written != nullptr)
+        *written = 0;
+    if (const int error = BeforeOn(DiskCall::Write, fd))
         return error;
-    return WriteFully(fd, data, size);
+    return WriteFully(fd, data, size, written);
 }
 
 int Disk::CopyAll(int in, int out) {
-    if (const int error = Before(DiskCall::Write, {}))
+    if (const int error = BeforeOn(DiskCall::Write, out))
         return error;
     off_t from = 0;
     for (;;) {
@@ -157,26 +170,26 @@ int Disk::CopyAll(int in, int out) {
 }
 
 int Disk::Sync(int fd) {
-    if (const int error = Before(DiskCall::Sync, {}))
+    if (const int error = BeforeOn(DiskCall::Sync, fd))
         return error;
     return ::fsync(fd) == 0 ? 0 : LastError();
 }
 
 int Disk::ChangeOwner(int fd, uid_t owner, gid_t group) {
-    if (const int error = Before(DiskCall::Attributes, {}))
+    if (const int error = BeforeOn(DiskCall::Attributes, fd))
         return error;
     return ::fchown(fd, owner, group) == 0 ? 0 : LastError();
 }
 
 int Disk::ChangeMode(int fd, mode_t mode) {
-    if (const int error = Before(DiskCall::Attributes, {}))
+    if (const int error = BeforeOn(DiskCall::Attributes, fd))
         return error;
     return ::fchmod(fd, mode) == 0 ? 0 : LastError();
 }
 
 int Disk::ReadAttributes(int fd, std::vector<Xattr>& attributes) {
     attributes.clear();
-    if (const int error = Before(DiskCall::Attributes, {}))
+    if (const int error = BeforeOn(DiskCall::Attributes, fd))
         return error;
     const ssize_t listSize = ::flistxattr(fd, nullptr, 0);
     if (listSize < 0)
@@ -203,7 +216,7 @@ int Disk::ReadAttributes(int fd, std::vector<Xattr>& attributes) {
 }
 
 int Disk::WriteAttribute(int fd, const Xattr& attribute) {
-    if (const int error = Before(DiskCall::Attributes, {}))
+    if (const int error = BeforeOn(DiskCall::Attributes, fd))
         return error;
     return ::fsetxattr(fd, attribute.name.c_str(), attribute.value.data(), attribute.value.size(),
                        0) == 0
@@ -212,7 +225,7 @@ int Disk::WriteAttribute(int fd, const Xattr& attribute) {
 }
 
 int Disk::RemoveAttribute(int fd, const std::string& name) {
-    if (const int error = Before(DiskCall::Attributes, {}))
+    if (const int error = BeforeOn(DiskCall::Attributes, fd))
         return error;
     return ::fremovexattr(fd, name.c_str()) == 0 ? 0 : LastError();
 }
@@ -231,38 +244,106 @@ int Disk::Link(int fd, const std::string& name) {
                : LastError();
 }
 
-int Disk::Rename(const std::string& from, const std::string& to) {
+int Disk::Rename(const std::string& from, const std::string& to, bool noReplace) {
+    if (!Nameable(from) || !Nameable(to))
+        return ENOENT;
     if (const int error = Before(DiskCall::Rename, to))
         return error;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : LastError();
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(),
+                       noReplace ? RENAME_NOREPLACE : 0) == 0
+               ? 0
+               : LastError();
 }
 
 int Disk::Unlink(const std::string& path) {
+    if (!Nameable(path))
+        return ENOENT;
     if (const int error = Before(DiskCall::Unlink, path))
         return error;
     return ::unlink(path.c_str()) == 0 ? 0 : LastError();
 }
 
+int Disk::MakeFolder(const std::string& path, mode_t mode) {
+    if (!Nameable(path))
+        return ENOENT;
+    if (const int error = Before(DiskCall::Folder, path))
+        return error;
+    return ::mkdir(path.c_str(), mode) == 0 ? 0 : LastError();
+}
+
+int Disk::MakeFolders(const std::string& path, mode_t mode) {
+    struct stat status {};
+    if (Status(path, status) == 0)
+        return S_ISDIR(status.st_mode) ? 0 : ENOTDIR;
+    const std::string parent = FolderOf(path);
+    if (parent != path && parent != "." && parent != "/")
+        if (const int error = MakeFolders(parent, mode))
+            return error;
+    const int error = MakeFolder(path, mode);
+    return error == EEXIST ? 0 : error;
+}
+
+int Disk::RemoveFolder(const std::string& path) {
+    if (!Nameable(path))
+        return ENOENT;
+    if (const int error = Before(DiskCall::Folder, path))
+        return error;
+    return ::rmdir(path.c_str()) == 0 ? 0 : LastError();
+}
+
+int Disk::ReadLink(const std::string& path, std::string& target) {
+    if (!Nameable(path))
+        return ENOENT;
+    if (const int error = Before(DiskCall::Status, path))
+        return error;
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer);
+    if (n < 0)
+        return LastError();
+    if (static_cast<std::size_t>(n) == sizeof buffer)
+        return ENAMETOOLONG;
+    target.assign(buffer, static_cast<std::size_t>(n));
+    return 0;
+}
+
+int Disk::MakeLink(const std::string& target, const std::string& path) {
+    if (!Nameable(path) || target.find('\0') != std::string::npos)
+        return ENOENT;
+    if (const int error = Before(DiskCall::Link, path))
+        return error;
+    return ::symlink(target.c_str(), path.c_str()) == 0 ? 0 : LastError();
+}
+
+int Disk::ChangeModeOf(const std::string& path, mode_t mode) {
+    if (!Nameable(path))
+        return ENOENT;
+    if (const int error = Before(DiskCall::Attributes, path))
+        return error;
+    return ::chmod(path.c_str(), mode) == 0 ? 0 : LastError();
+}
+
 int Disk::Lock(int fd) {
-    if (const int error = Before(DiskCall::Lock, {}))
+    if (const int error = BeforeOn(DiskCall::Lock, fd))
         return error;
     return ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : LastError();
 }
 
 int Disk::Unlock(int fd) {
-    if (const int error = Before(DiskCall::Lock, {}))
+    if (const int error = BeforeOn(DiskCall::Lock, fd))
         return error;
     return ::flock(fd, LOCK_UN) == 0 ? 0 : LastError();
 }
 
-int Disk::Truncate(int fd) {
-    if (const int error = Before(DiskCall::Write, {}))
+int Disk::Truncate(int fd, off_t size) {
+    if (const int error = BeforeOn(DiskCall::Write, fd))
         return error;
-    return ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0 ? 0 : LastError();
+    return ::ftruncate(fd, size) == 0 ? 0 : LastError();
 }
 
 int Disk::List(const std::string& folder, std::vector<FolderEntry>& entries) {
     entries.clear();
+    if (!Nameable(folder))
+        return ENOENT;
     if (const int error = Before(DiskCall::List, folder))
         return error;
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
@@ -303,11 +384,9 @@ int ResolveLinkTarget(Disk& disk, const std::string& path, std::string& target) 
         const int error = disk.Status(target, status, false);
         if (error != 0 || !S_ISLNK(status.st_mode))
             return error == ENOENT ? 0 : error;
-        char buffer[PATH_MAX];
-        const ssize_t n = ::readlink(target.c_str(), buffer, sizeof buffer - 1);
-        if (n < 0)
-            return LastError();
-        std::string next(buffer, static_cast<std::size_t>(n));
+        std::string next;
+        if (const int error = disk.ReadLink(target, next))
+            return error;
         if (next.empty() || next.front() != '/')
             next = FolderOf(target) + "/" + next;
         target = std::move(next);

@@ -45,6 +45,7 @@ enum class DiskCall {
     Unlink,
     Lock,
     List,
+    Folder, // a folder made or removed
 };
 
 struct FolderEntry {
@@ -62,6 +63,8 @@ class Disk {
     virtual ~Disk() = default;
 
     int Open(const std::string& path, int flags, mode_t mode, FileDescriptor& fd);
+    // A new, nameless file in folder (O_TMPFILE), for reading and writing.
+    int OpenNameless(const std::string& folder, FileDescriptor& fd);
     // Opens an ordinary file for reading without blocking on a FIFO or device and fills
     // status; anything that is not an ordinary file is refused (EISDIR, EINVAL).
     int OpenForReading(const std::string& path, FileDescriptor& fd, struct stat& status);
@@ -70,7 +73,8 @@ class Disk {
     int StatusOf(int fd, struct stat& status);
     // Reads from the file's position (offset < 0) or at offset; got 0 is the end.
     int Read(int fd, char* data, std::size_t size, off_t offset, std::size_t& got);
-    int WriteAll(int fd, const char* data, std::size_t size);
+    // Writes all of data; written, where given, tells how much got there before a failure.
+    int WriteAll(int fd, const char* data, std::size_t size, std::size_t* written = nullptr);
     // Copies the rest of in to out, in the kernel where it can.
     int CopyAll(int in, int out);
     int Sync(int fd);
@@ -81,20 +85,39 @@ class Disk {
     int RemoveAttribute(int fd, const std::string& name);
     // Gives the open, nameless file a name (linkat of O_TMPFILE).
     int Link(int fd, const std::string& name);
-    int Rename(const std::string& from, const std::string& to);
+    // With noReplace an existing to fails with EEXIST instead of being replaced.
+    int Rename(const std::string& from, const std::string& to, bool noReplace = false);
     int Unlink(const std::string& path);
+    int MakeFolder(const std::string& path, mode_t mode);
+    // The folder and every missing folder above it.
+    int MakeFolders(const std::string& path, mode_t mode);
+    int RemoveFolder(const std::string& path);
+    // The text of the symbolic link at path.
+    int ReadLink(const std::string& path, std::string& target);
+    int MakeLink(const std::string& target, const std::string& path);
+    int ChangeModeOf(const std::string& path, mode_t mode);
     // An exclusive flock without waiting: EWOULDBLOCK when another holds it.
     int Lock(int fd);
     int Unlock(int fd);
-    // Empties the file and goes back to its start (a Write).
-    int Truncate(int fd);
+    // Cuts the file to size bytes (a Write).
+    int Truncate(int fd, off_t size);
     // The folder's entries but "." and ".."; an error in the middle is an error.
     int List(const std::string& folder, std::vector<FolderEntry>& entries);
 
   protected:
-    // Called before every call with its kind and the path it concerns (empty for calls on
-    // a descriptor); a non-zero errno value fails the call without making it.
+    // Called before every call with its kind and the path it concerns; a non-zero errno
+    // value fails the call without making it.
     virtual int Before(DiskCall call, const std::string& path);
+    // A call on a descriptor: a test's disk names it by the path it was opened with, which
+    // Opened tells it; the real disk keeps no such record.
+    virtual int BeforeOn(DiskCall call, int fd) {
+        (void)fd;
+        return Before(call, {});
+    }
+    virtual void Opened(int fd, const std::string& path) {
+        (void)fd;
+        (void)path;
+    }
 };
 
 // The file system as it is.

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <dirent.h>
 #include <fnmatch.h>
-#include <strings.h>
 #include <sys/stat.h>
 
 using modGlobal::AsciiLowered;
@@ -69,10 +68,7 @@ int ListFiles(const std::string& folder, const std::string& patterns,
               std::vector<std::string>& names) {
     if (const int error = ListEntries(folder, S_IFREG, true, names))
         return error;
-    std::erase_if(names, [&](const std::string& name) {
-        return ::strcasecmp(name.c_str(), modGlobal::kTempFileName) == 0 ||
-               !MatchesPatterns(name, patterns);
-    });
+    std::erase_if(names, [&](const std::string& name) { return !MatchesPatterns(name, patterns); });
     return 0;
 }
 

@@ -17,7 +17,7 @@ bool MatchesPatterns(const std::string& name, const std::string& patterns);
 void SortFileNames(std::vector<std::string>& names);
 
 // The ordinary files of folder (links to ordinary files count) whose names match, sorted.
-// Hidden files and the temporary file are never listed. 0, or the errno value of a folder
+// Hidden files are never listed. 0, or the errno value of a folder
 // that could not be read to its end.
 int ListFiles(const std::string& folder, const std::string& patterns,
               std::vector<std::string>& names);

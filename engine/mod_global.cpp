@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,31 +35,28 @@ void SetLogFile(const std::string& file) {
     logFile = file;
 }
 
-bool AppendLogLine(const std::string& line) {
-    const std::filesystem::path parent = std::filesystem::path(logFile).parent_path();
-    if (!parent.empty()) {
-        std::error_code ignored;
-        std::filesystem::create_directories(parent, ignored);
-    }
-    const int fd = ::open(logFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
+bool AppendLogLine(const std::string& line, Disk& disk) {
+    const std::string folder = FolderOf(logFile);
+    if (folder != "." && folder != "/")
+        (void)disk.MakeFolders(folder, 0755);
+    FileDescriptor log;
+    struct stat status {};
+    // A FIFO or a device as the log would block the run or swallow its reports.
+    if (disk.Open(logFile, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY, 0644, log) != 0 ||
+        disk.StatusOf(log.get(), status) != 0 || !S_ISREG(status.st_mode))
         return false;
-    // One write call per line: an append of one line is never interleaved or half-done
-    // unless the disk is full, and then we report it.
+    // One write call per line: an append of one line is never interleaved with another
+    // program's. Where the disk fills in the middle of the line, the torn part is taken back
+    // out, so the log keeps whole lines only.
     const std::string record = line + "\r\n";
-    ssize_t written;
-    do {
-        written = ::write(fd, record.data(), record.size());
-    } while (written < 0 && errno == EINTR);
-    const bool complete = written == static_cast<ssize_t>(record.size());
-    if (!complete && written > 0) {
-        // Take the torn line back out so the log keeps whole lines only.
-        struct stat st {};
-        if (::fstat(fd, &st) == 0)
-            (void)::ftruncate(fd, st.st_size - written);
+    std::size_t written = 0;
+    if (disk.WriteAll(log.get(), record.data(), record.size(), &written) != 0) {
+        struct stat now {};
+        if (written > 0 && disk.StatusOf(log.get(), now) == 0)
+            (void)disk.Truncate(log.get(), now.st_size - static_cast<off_t>(written));
+        return false;
     }
-    const bool closed = ::close(fd) == 0;
-    return complete && closed;
+    return log.close() == 0;
 }
 
 std::string AsciiLowered(std::string text) {

@@ -9,9 +9,6 @@
 
 namespace modGlobal {
 
-// The temporary file of a folder's run, beside the pages.
-inline constexpr char kTempFileName[] = "reririDuruv.tmp";
-
 // The path with the platform's separator appended when it does not already end with one.
 std::string AddBackslash(const std::string& path);
 
@@ -24,7 +21,7 @@ bool CheckFolderExists(const std::string& name);
 // Appends the line and a CR+LF to the error log, creating the log and its folder when
 // missing. Returns false when the line could not be written, so the caller can show the
 // report another way: no report may be lost.
-bool AppendLogLine(const std::string& line);
+bool AppendLogLine(const std::string& line, Disk& disk = RealDisk());
 
 // Where the error log lives: "error.log" in the given folder, or a file of the caller's
 // choosing. Until one of them is called the log goes to "error.log" in the working folder.

@@ -1,8 +1,8 @@
 #include "new_file.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <random>
 #include <unistd.h>
@@ -17,46 +17,69 @@ bool IsSystemLabel(const std::string& name) {
     return name.rfind("security.", 0) == 0;
 }
 
-bool IsLeftoverName(const std::string& name) {
-    const std::string prefix = kHiddenPrefix;
-    if (name.size() < prefix.size() + 6 || name.size() > prefix.size() + 8 ||
-        name.compare(0, prefix.size(), prefix) != 0)
-        return false;
-    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+// The hidden name of the file with inode number inode: the prefix, the number in 16
+// hexadecimal digits and, for a second try, a dash and the try's number.
+std::string OwnName(ino_t inode, int attempt) {
+    char digits[40];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(inode));
+    return kHiddenPrefix + std::string(digits) + (attempt > 0 ? "-" + std::to_string(attempt) : "");
+}
+
+bool IsOwnName(const std::string& name, ino_t inode) {
+    for (int attempt = 0; attempt < 10; ++attempt)
+        if (name == OwnName(inode, attempt))
+            return true;
+    return false;
 }
 
 } // namespace
 
 std::string HiddenNameIn(const std::string& folder) {
-    static std::mt19937_64 generator{std::random_device{}()};
+    // One generator per thread: the flusher's threads name files at the same time.
+    thread_local std::mt19937_64 generator{std::random_device{}()};
     static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::string name(8, 'x');
+    std::string name(12, 'x');
     for (char& c : name)
         c = letters[generator() % (sizeof letters - 1)];
-    return folder + "/" + kHiddenPrefix + name;
+    return folder + "/" + kHiddenPrefix + "new-" + name;
 }
 
 int NewFile::Create(const std::string& folder) {
     Discard();
     folder_ = folder;
-    int error = disk_.Open(folder, O_TMPFILE | O_RDWR, 0600, fd_);
-    // A file system without nameless files gets a hidden name from the start.
-    if (error == EOPNOTSUPP || error == EISDIR || error == EINVAL) {
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::string name = HiddenNameIn(folder);
-            error = disk_.Open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600, fd_);
-            if (error == 0)
-                name_ = name;
-            if (error != EEXIST)
-                break;
-        }
-    }
+    int error = disk_.OpenNameless(folder, fd_);
+    // A file system without nameless files gets a hidden name of its own from the start.
+    if (error == EOPNOTSUPP || error == EISDIR || error == EINVAL)
+        error = NameWhenNameless(folder);
     if (error == 0 && disk_.Lock(fd_.get()) == EWOULDBLOCK)
         error = EAGAIN;
     if (error != 0)
         Discard();
     return error;
+}
+
+// Made under a passing name, which is at once replaced by the file's own.
+int NewFile::NameWhenNameless(const std::string& folder) {
+    int error = EEXIST;
+    std::string passing;
+    for (int attempt = 0; error == EEXIST && attempt < 100; ++attempt) {
+        passing = HiddenNameIn(folder);
+        error = disk_.Open(passing, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600, fd_);
+    }
+    if (error != 0)
+        return error;
+    struct stat status {};
+    error = disk_.StatusOf(fd_.get(), status);
+    for (int attempt = 0; error == 0 && attempt < 10; ++attempt) {
+        const std::string own = folder + "/" + OwnName(status.st_ino, attempt);
+        if ((error = disk_.Rename(passing, own, true)) == 0) {
+            name_ = own;
+            return 0;
+        }
+        error = error == EEXIST ? 0 : error;
+    }
+    (void)disk_.Unlink(passing);
+    return error != 0 ? error : EEXIST;
 }
 
 void NewFile::Use(FileDescriptor fd, const std::string& folder) {
@@ -106,13 +129,19 @@ int NewFile::TakeModeOf(const struct stat& status) {
 }
 
 int NewFile::GiveHiddenName() {
-    int error = EEXIST;
-    for (int attempt = 0; name_.empty() && error == EEXIST && attempt < 100; ++attempt) {
-        const std::string name = HiddenNameIn(folder_);
-        if ((error = disk_.Link(fd_.get(), name)) == 0)
+    if (!name_.empty())
+        return 0;
+    struct stat status {};
+    int error = disk_.StatusOf(fd_.get(), status);
+    for (int attempt = 0; error == 0 && attempt < 10; ++attempt) {
+        const std::string name = folder_ + "/" + OwnName(status.st_ino, attempt);
+        if ((error = disk_.Link(fd_.get(), name)) == 0) {
             name_ = name;
+            return 0;
+        }
+        error = error == EEXIST ? 0 : error;
     }
-    return name_.empty() ? error : 0;
+    return error != 0 ? error : EEXIST;
 }
 
 int NewFile::Publish(const std::string& target) {
@@ -138,15 +167,19 @@ void RemoveLeftovers(Disk& disk, const std::string& folder) {
     if (disk.List(folder, entries) != 0)
         return;
     for (const FolderEntry& entry : entries) {
-        if (!IsLeftoverName(entry.name))
+        if (entry.name.rfind(kHiddenPrefix, 0) != 0)
             continue;
         const std::string path = folder + "/" + entry.name;
         FileDescriptor fd;
         struct stat status {};
-        // A replacement that still runs holds its file locked.
+        struct stat named {};
+        // Ours: a regular file of one name that carries its inode number, the same file
+        // under that name still, and not held by a replacement that still runs.
         if (disk.Open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0, fd) == 0 &&
             disk.StatusOf(fd.get(), status) == 0 && S_ISREG(status.st_mode) &&
-            disk.Lock(fd.get()) == 0)
+            status.st_nlink == 1 && IsOwnName(entry.name, status.st_ino) &&
+            disk.Lock(fd.get()) == 0 && disk.Status(path, named, false) == 0 &&
+            SameFile(named, status))
             (void)disk.Unlink(path);
     }
 }

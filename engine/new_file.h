@@ -1,10 +1,12 @@
 #pragma once
 
-// The new version of a file, made beside it and put in its place by one rename, so that a
-// name holds at every instant either its old or its new content, whatever happens (a
-// kill, a power loss, a full disk). Nothing of a new file that was not put in place stays
-// behind, but the hidden name a killed process may leave between naming and renaming,
-// which the next run in that folder removes (RemoveLeftovers).
+// The new version of a file, made beside it without a name and put in its place by one
+// rename, so that a name holds at every instant either its old or its new content,
+// whatever happens (a kill, a power loss, a full disk). Nothing of a new file that was not
+// put in place stays behind, but the hidden name a killed process may leave between naming
+// and renaming. That name carries the file's own inode number, which proves the file ours:
+// the next run that writes in that folder removes such leftovers (RemoveLeftovers), and
+// only them.
 
 #include "disk.h"
 
@@ -19,7 +21,8 @@ class NewFile {
     NewFile& operator=(const NewFile&) = delete;
 
     // An empty file in folder, without a name where the file system allows it and under a
-    // hidden one where not. It is locked while it lives, so no cleanup takes it away.
+    // hidden one of its own where not. It is locked while it lives, so no cleanup takes it
+    // away.
     int Create(const std::string& folder);
     int fd() const { return fd_.get(); }
     // A new, nameless file in folder that was made ahead of need, open as fd.
@@ -47,6 +50,7 @@ class NewFile {
 
   private:
     int GiveHiddenName();
+    int NameWhenNameless(const std::string& folder);
 
     Disk& disk_;
     FileDescriptor fd_;
@@ -54,10 +58,11 @@ class NewFile {
     std::string name_; // empty while it has no name
 };
 
-// Removes the hidden files of interrupted replacements from folder; a file that a running
-// replacement still holds is left alone.
+// Removes the new files that interrupted replacements left in folder: regular files whose
+// hidden name carries their own inode number. A file that a running replacement still
+// holds is left alone, and so is every other file, whatever its name.
 void RemoveLeftovers(Disk& disk, const std::string& folder);
 
-// A new hidden name in folder, as the next run takes for a leftover: ".reririDuruv-" and
-// eight letters and digits, different at every call.
+// A new hidden name in folder, different at every call (on every thread), for what is
+// staged there before it takes its name.
 std::string HiddenNameIn(const std::string& folder);

@@ -1,18 +1,40 @@
 #pragma once
 
-// What the pass and the batch run tell the window or the command line, as data: a page
-// started or reached a stage, a problem came up, a page finished with its outcome, the run
-// ended. Each host words it (wording.h) and shows it its own way.
+// A run's contract with its host: what it is asked to do (RunOptions, one value handed in
+// at the start), what it tells the host as it goes (RunEvents, as data: a page started or
+// reached a stage, a problem, a page finished) and what it came to (RunOutcome). The run
+// reads nothing back but whether to stop; each host words the events (wording.h) and shows
+// them its own way.
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
-// The run state that the window owns: set by its Abort button, counted by the pass.
-struct RunState {
-    bool AbortRequested = false;
-    std::int64_t ProcessedCount = 0;
-    std::int64_t SkippedCount = 0;
+class Disk;
+
+// Pages whose new files are flushed while the run reads the next ones: enough for the disk
+// to overlap their flushes, few enough to hold memory and descriptors flat.
+inline constexpr int kMostPagesInFlight = 8;
+
+struct RunOptions {
+    std::string folder;            // the path box: the pages' folder, ending with "/"
+    bool backup = false;           // "Backup originals"
+    bool errorMessagesOff = false; // "Error msgs off": problems go to the error log
+    // Changes nothing on disk: each page's refreshed bytes are only compared with the page,
+    // and its verdict is the one a real run would come to.
+    bool checkOnly = false;
+    // Compares first and refreshes only a page whose refreshed bytes differ from its own:
+    // an up-to-date page is left untouched (no backup, no write, its modification time kept)
+    // and still counts as processed.
+    bool onlyChanged = false;
+    // Checking only: a page that would change carries its refreshed bytes to its
+    // pageFinished event (PageOutcome::refreshed), to show what would change.
+    bool keepRefreshed = false;
+    // How many pages may be on their way at once; 1 is one page after the other.
+    int pagesInFlight = kMostPagesInFlight;
+    // The file system; the real one when null.
+    Disk* disk = nullptr;
 };
 
 enum class PageStage { Started, BackingUp, Saving };
@@ -22,18 +44,19 @@ enum class ProblemKind {
     UnmatchedTags,  // an opening tag without its ">" or without a closing tag
     NestedTags,     // the include file holds a closing tag
     BackupFailed,
-    CreateFailed,     // the temporary file or the new page could not be made
+    CreateFailed,     // the new page could not be made
     ReadFailed,       // the page could not be read
     PageChanged,      // another program changed the page while it was refreshed
-    TempNotDeleted,   // the temporary file could not be removed
     FolderUnreadable, // a folder could not be listed to its end
     FolderNotFlushed, // the folder's new entries could not be flushed to the disk
 };
 
 struct Problem {
     ProblemKind kind = ProblemKind::ReadFailed;
-    std::string page; // the page's name as the caller gave it; empty for a run's problem
-    std::string path; // the include file's path, or the folder's
+    std::string page;      // the page's name as the caller gave it; empty for a run's problem
+    std::string path;      // the include file's path, or the folder's
+    int error = 0;         // the system's reason (an errno value), where it gave one
+    std::int64_t line = 0; // the page's line where the block starts (from 1), where there is one
 };
 
 enum class PageResult {
@@ -52,53 +75,39 @@ struct PageOutcome {
     bool wouldChange = false;
     // Only changed pages: the page already held its refreshed bytes and was not written.
     bool upToDate = false;
-    // The temporary file could not be removed after the page (reported on its own).
-    bool tempNotDeleted = false;
+    // With keepRefreshed, for a page that would change: a descriptor of a nameless file
+    // that holds its refreshed bytes, open for the pageFinished event only; else -1.
+    int refreshed = -1;
 };
 
-class PassHost {
+struct RunOutcome {
+    bool aborted = false;
+    std::int64_t processed = 0;           // ProcessedCount
+    std::int64_t skipped = 0;             // SkippedCount
+    int problems = 0;                     // reported problems, of pages and of the run
+    std::vector<std::string> wouldChange; // checking only: pages whose bytes would change
+};
+
+class RunEvents {
   public:
-    virtual ~PassHost() = default;
+    virtual ~RunEvents() = default;
 
-    // The path box: the current folder, ending with "/".
-    virtual std::string pathDisplay() const = 0;
-    // The check marks of "Backup originals" and "Error msgs off", read when needed.
-    virtual bool backupOriginals() const = 0;
-    virtual bool errorMessagesOff() const = 0;
-    virtual RunState& runState() = 0;
-    // Lets pending window events run; an Abort click sets runState().AbortRequested here.
-    virtual void doEvents() = 0;
-
+    // Lets pending window events run (an Abort click among them); true when the run is to
+    // stop before its next line.
+    virtual bool doEvents() = 0;
     // The page's status line text changes.
     virtual void pageStage(const std::string& page, PageStage stage) = 0;
-    // Another run holds the folder; the pass waits (and lets events through) until it is
+    // Another run holds the folder; the run waits (and lets events through) until it is
     // free. Said once per wait.
     virtual void waitingForFolder() = 0;
-    // A problem for the user: a message box, or a line on stderr (ReportProblem decides
-    // between this and the error log).
+    // A problem for the user that did not go to the error log: a message box, a line on
+    // stderr. No lock is held while it is shown.
     virtual void showProblem(const Problem& problem) = 0;
-    // The page's entry of the processed-files list (ProcessedEntry words it).
-    virtual void pageFinished(const std::string& page, const PageOutcome& outcome) = 0;
+    // The page's entry of the processed-files list (ProcessedEntry words it), in list order.
+    virtual void pageFinished(const PageOutcome& outcome) = 0;
     // A block of the page names the include file at includePath (found or not).
     virtual void includeNamed(const std::string& page, const std::string& includePath) {
         (void)page;
         (void)includePath;
     }
-};
-
-// The window's side of a run, beyond what the pass itself needs.
-class BatchHost : public PassHost {
-  public:
-    virtual void clearProcessed() = 0;
-    // The Abort button becomes the default button, is enabled and takes the focus.
-    virtual void runStarted() = 0;
-    // After each selected entry: the status line is emptied.
-    virtual void clearStatus() = 0;
-    // Records the path box's folder at the head of the recent-folders list.
-    virtual void UpdateRecentFolders() = 0;
-    // The Abort button is disabled; the Process button becomes default and takes the focus.
-    virtual void runEnded() = 0;
-    // The run's closing: kAbortedLine when aborted, the closing message, then the two
-    // summary lines with the run state's counts.
-    virtual void runClosed(bool aborted) = 0;
 };

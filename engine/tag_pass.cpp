@@ -1,257 +1,214 @@
 #include "tag_pass.h"
 
 #include "mod_global.h"
-#include "new_file.h"
 #include "text_stream.h"
-#include "wording.h"
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <optional>
-#include <unistd.h>
 
 namespace {
 
-// Comparing: the refreshed bytes are compared with the page's and, when the caller wants
-// them, also kept.
+// Comparing: the refreshed bytes are compared with the page's and, where they are to be
+// shown, also kept in a file of their own.
 class CheckSink : public text::OutputSink {
   public:
-    CheckSink(Disk& disk, int pageFd, bool readAhead, std::string* keep)
-        : compare_(disk, pageFd, readAhead), keep_(keep) {}
+    CheckSink(Disk& disk, int pageFd, int keepFd) : compare_(disk, pageFd) {
+        if (keepFd >= 0)
+            keep_.emplace(disk, keepFd);
+    }
     bool Write(const char* data, std::size_t size) override {
-        if (keep_ != nullptr)
-            keep_->append(data, size);
+        if (keep_)
+            (void)keep_->Write(data, size); // a copy that cannot be kept only goes unshown
         return compare_.Write(data, size);
     }
     bool Failed() const override { return compare_.Failed(); }
+    int Error() const override { return compare_.Error(); }
     bool Differs() { return compare_.Differs(); }
+    bool Kept() { return keep_ && keep_->Flush(); }
 
   private:
     text::CompareSink compare_;
-    std::string* keep_;
+    std::optional<text::FileSink> keep_;
 };
 
-// Removes the temporary file if ours still stands under its name. False when it could not
-// be removed.
-bool RemoveTempFile(Disk& disk, const std::string& tempPath, const struct stat& ours) {
-    struct stat found {};
-    if (const int error = disk.Status(tempPath, found, false))
-        return error == ENOENT;
-    if (!SameFile(found, ours))
-        return true;
-    const int error = disk.Unlink(tempPath);
-    return error == 0 || error == ENOENT;
+// The folder for scratch files that are no part of any site.
+std::string ScratchFolder() {
+    const char* folder = std::getenv("TMPDIR");
+    return folder != nullptr && folder[0] == '/' ? folder : "/tmp";
+}
+
+// Two names of one file, whatever "." and ".." they take on the way.
+std::string Normal(const std::string& path) {
+    return std::filesystem::path(path).lexically_normal().string();
 }
 
 } // namespace
 
-// The work of one page. Each failure notes its problem in the outcome and returns false;
-// PagePass::Complete reports it once the folder's lock is free again.
+// The work of one page. Each failure notes its problem in the outcome and returns false.
 class Pass {
   public:
-    Pass(PassHost& host, Disk& disk, const std::string& pageName, const PassOptions& options)
-        : host_(host), disk_(disk), state_(host.runState()), pageName_(pageName), options_(options),
-          folder_(host.pathDisplay()), pagePath_(folder_ + pageName),
-          tempPath_(folder_ + modGlobal::kTempFileName) {
+    Pass(const RunOptions& options, Disk& disk, RunEvents& events, PassRun& run,
+         const std::string& pageName)
+        : options_(options), disk_(disk), events_(events), run_(run), pageName_(pageName),
+          pagePath_(options.folder + pageName), newPage_(disk), backup_(disk) {
         outcome_.page = pageName;
     }
 
-    // True when the page's new files wait for FlushAndPutInPlace before Complete.
+    bool Identify(PageIdentity& identity);
     bool Run();
     void FlushAndPutInPlace();
-    PageOutcome Complete();
+    PageOutcome& outcome() { return outcome_; }
 
   private:
-    // Reads the page through the tag pass into the temporary file or, comparing, into a
-    // comparison with the page itself. False when it stopped (abort or problem).
-    bool Read(bool comparing);
-    bool OpenTempFile();
-    // Something under the temporary file's name that a real run would refuse to replace.
-    bool TempFileRefused();
-    bool CopyPage(text::PageScanner& scanner);
-    bool RefreshBlock(text::PageScanner& scanner, const text::Line& line);
-    // The page's name still leads to the file that was opened, unchanged since.
-    bool StillThePage();
-    bool MakeBackup();
-    bool PrepareReplacement();
-    // The part of Run done under the folder's lock.
-    bool Refresh();
-    bool PutInPlace();
-    // Counts the page.
-    void Finish();
-    void RemoveOwnTempFile();
-
-    bool Fail(ProblemKind kind, const std::string& path = {});
-    // Fail for a page whose new files wait: it is counted by Complete.
-    bool Refuse(ProblemKind kind);
-    // A failed write is the temporary file's fault; a failed read is the page's, or the
-    // include file's when the page was read well.
-    bool FailCopying(const text::PageScanner& scanner, const std::string& includePath = {}) {
-        if (out_->Failed())
-            return Fail(comparing_ ? ProblemKind::ReadFailed : ProblemKind::CreateFailed);
-        if (scanner.Failed() || includePath.empty())
-            return Fail(ProblemKind::ReadFailed);
-        return Fail(ProblemKind::MissingInclude, includePath);
+    void Start() {
+        if (!started_)
+            events_.pageStage(pageName_, PageStage::Started);
+        started_ = true;
     }
+    // Opens the page and reads it through the tag pass into out. False when it stopped
+    // (abort or problem).
+    bool Read(text::OutputSink& out);
+    bool Compare();
+    bool Write();
+    bool CopyPage(text::PageScanner& scanner, text::OutputSink& out);
+    bool RefreshBlock(text::PageScanner& scanner, const text::Line& line, text::OutputSink& out);
+    // The page's name, and the name its links lead to, still lead to the file that was
+    // opened, unchanged since.
+    bool StillThePage();
+    int MakeBackup();
 
-    PassHost& host_;
+    bool Fail(ProblemKind kind, int error = 0, const std::string& path = {});
+    // A failure of a block, which names the line where the block starts.
+    bool FailBlock(ProblemKind kind, int error = 0, const std::string& path = {}) {
+        Fail(kind, error, path);
+        outcome_.problem->line = blockLine_;
+        return false;
+    }
+    // A failed write is the new page's fault (comparing, a failed read of the page's); a
+    // failed read is the page's.
+    bool FailCopying(const text::PageScanner& scanner, const text::OutputSink& out) {
+        if (out.Failed())
+            return Fail(comparing_ ? ProblemKind::ReadFailed : ProblemKind::CreateFailed,
+                        out.Error());
+        return Fail(ProblemKind::ReadFailed, scanner.Error());
+    }
+    // What a real run would refuse before it writes the page: a check comes to its verdict.
+    bool Refused();
+    void Finish();
+
+    const RunOptions& options_;
     Disk& disk_;
-    RunState& state_;
+    RunEvents& events_;
+    PassRun& run_;
     const std::string pageName_;
-    const PassOptions options_;
-    const std::string folder_;
     const std::string pagePath_;
-    const std::string tempPath_;
 
+    bool started_ = false;
     bool comparing_ = false;
     FileDescriptor page_;
     struct stat opened_ {};
-    FileDescriptor ownTemp_; // the temporary file, when the page has one of its own
-    int temp_ = -1;          // the temporary file, the page's own or the run's
-    // The temporary file: ours while writing; while comparing, the one found in the folder.
-    bool tempFound_ = false;
-    struct stat tempStat_ {};
-    std::optional<text::FileSink> file_;
-    std::optional<CheckSink> check_;
-    text::OutputSink* out_ = nullptr;
-    std::string lineEnd_;
+    std::string target_; // the name that the page's links lead to
     int blocks_ = 0;
-    // The new versions of the backup and of the page, waiting to be flushed and put in
+    std::int64_t lineNumber_ = 0;
+    std::int64_t blockLine_ = 0;
+    std::string lineEnd_;
+    bool differs_ = false;
+    FileDescriptor refreshed_; // checking, to be shown: the refreshed bytes
+    // The new versions of the page and of its backup, waiting to be flushed and put in
     // place; the page's under the name its links lead to.
-    bool backup_ = false;
-    std::optional<NewFile> newPage_;
-    std::string target_;
-    bool waiting_ = false; // the new files wait to be flushed and put in place
+    NewFile newPage_;
+    NewFile backup_;
+    bool backingUp_ = false;
     PageOutcome outcome_;
 };
 
-bool Pass::Fail(ProblemKind kind, const std::string& path) {
+bool Pass::Fail(ProblemKind kind, int error, const std::string& path) {
     outcome_.result = PageResult::Failed;
     outcome_.blocks = blocks_;
-    outcome_.problem = Problem{kind, pageName_, path};
-    ++state_.SkippedCount;
+    outcome_.problem = Problem{kind, pageName_, path, error, 0};
     return false;
 }
 
-bool Pass::Refuse(ProblemKind kind) {
-    outcome_.result = PageResult::Failed;
-    outcome_.problem = Problem{kind, pageName_, {}};
-    return false;
-}
-
-bool Pass::Read(bool comparing) {
-    comparing_ = comparing;
+bool Pass::Read(text::OutputSink& out) {
     blocks_ = 0;
+    lineNumber_ = 0;
     lineEnd_.clear();
-    check_.reset();
-    file_.reset();
-    if (disk_.OpenForReading(pagePath_, page_, opened_) != 0)
-        return Fail(ProblemKind::ReadFailed);
-    if (comparing_) {
-        if (options_.checkOnly && !options_.onlyChanged && TempFileRefused())
-            return Fail(ProblemKind::CreateFailed);
-        tempFound_ = disk_.Status(tempPath_, tempStat_, false) == 0;
-        // Checking keeps the reads it always made; an only-changed run, which compares
-        // every page of a site, reads ahead.
-        check_.emplace(disk_, page_.get(), !options_.checkOnly,
-                       options_.checkOnly ? options_.refreshedBytes : nullptr);
-        out_ = &*check_;
-    } else {
-        if (!OpenTempFile())
-            return Fail(ProblemKind::CreateFailed);
-        file_.emplace(disk_, temp_);
-        out_ = &*file_;
-    }
     text::PageScanner scanner(disk_, page_.get());
-    if (!CopyPage(scanner))
+    if (!CopyPage(scanner, out))
         return false;
     if (!StillThePage())
         return Fail(ProblemKind::PageChanged);
-    if (file_ && !file_->Flush())
-        return Fail(ProblemKind::CreateFailed);
     return true;
 }
 
-bool Pass::OpenTempFile() {
-    RunFiles* run = options_.runFiles;
-    struct stat existing {};
-    const int found = disk_.Status(tempPath_, existing, false);
-    if (found != 0 && found != ENOENT)
+bool Pass::Compare() {
+    comparing_ = true;
+    if (const int error = disk_.OpenForReading(pagePath_, page_, opened_))
+        return Fail(ProblemKind::ReadFailed, error);
+    target_ = pagePath_;
+    if (options_.keepRefreshed)
+        (void)disk_.OpenNameless(ScratchFolder(), refreshed_);
+    CheckSink check(disk_, page_.get(), refreshed_.get());
+    if (!Read(check))
         return false;
-    // The run's temporary file serves the next page, emptied, while it is still the file
-    // under that name.
-    if (run != nullptr && run->temp.valid()) {
-        if (found == 0 && SameFile(existing, run->tempStatus) && !SameFile(existing, opened_)) {
-            if (disk_.Truncate(run->temp.get()) != 0)
-                return false;
-            tempStat_ = run->tempStatus;
-            tempFound_ = true;
-            temp_ = run->temp.get();
-            return true;
-        }
-        run->temp.close();
-    }
-    // Otherwise it is made anew rather than emptied, so that a link under its name can
-    // never truncate another file; only a page that is itself the temporary file would be
-    // lost that way, and that one is refused. What is neither a file nor a link stays.
-    if (found == 0) {
-        if (SameFile(existing, opened_) ||
-            (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)))
-            return false;
-        const int error = disk_.Unlink(tempPath_);
-        if (error != 0 && error != ENOENT)
-            return false;
-    }
-    if (disk_.Open(tempPath_, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600, ownTemp_) != 0 ||
-        disk_.StatusOf(ownTemp_.get(), tempStat_) != 0)
-        return false;
-    tempFound_ = true;
-    temp_ = ownTemp_.get();
-    if (run != nullptr) {
-        run->temp = std::move(ownTemp_);
-        run->tempStatus = tempStat_;
-    }
+    differs_ = check.Differs();
+    if (!differs_ || !check.Kept())
+        refreshed_.close();
     return true;
 }
 
-bool Pass::TempFileRefused() {
-    struct stat existing {};
-    const int found = disk_.Status(tempPath_, existing, false);
-    return (found != 0 && found != ENOENT) ||
-           (found == 0 && (SameFile(existing, opened_) ||
-                           (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))));
+// The new version goes straight into a new, nameless file beside the file that the page's
+// links lead to.
+bool Pass::Write() {
+    comparing_ = false;
+    if (const int error = ResolveLinkTarget(disk_, pagePath_, target_))
+        return Fail(ProblemKind::CreateFailed, error);
+    if (const int error = disk_.OpenForReading(pagePath_, page_, opened_))
+        return Fail(ProblemKind::ReadFailed, error);
+    if (const int error = run_.MakeNewFile(FolderOf(target_), newPage_))
+        return Fail(ProblemKind::CreateFailed, error);
+    text::FileSink file(disk_, newPage_.fd());
+    if (!Read(file))
+        return false;
+    if (!file.Flush())
+        return Fail(ProblemKind::CreateFailed, file.Error());
+    return true;
 }
 
-bool Pass::CopyPage(text::PageScanner& scanner) {
+bool Pass::CopyPage(text::PageScanner& scanner, text::OutputSink& out) {
     text::Line line;
     while (!scanner.AtEnd()) {
-        host_.doEvents();
-        if (state_.AbortRequested) {
+        if (events_.doEvents()) {
             outcome_.result = PageResult::Aborted;
             return false;
         }
         if (!scanner.NextLine(line))
             break;
+        ++lineNumber_;
         if (lineEnd_.empty())
             lineEnd_ = line.lineEnd == text::LineEnd::LF ? "\n" : "\r\n";
         if (line.opening < 0) {
-            if (!scanner.CopyRange(line.start, line.end, *out_) || !out_->Write(lineEnd_))
-                return FailCopying(scanner);
+            if (!scanner.CopyRange(line.start, line.end, out) || !out.Write(lineEnd_))
+                return FailCopying(scanner, out);
             continue;
         }
-        if (!RefreshBlock(scanner, line))
+        if (!RefreshBlock(scanner, line, out))
             return false;
     }
     if (scanner.Failed())
-        return Fail(ProblemKind::ReadFailed);
+        return Fail(ProblemKind::ReadFailed, scanner.Error());
     return true;
 }
 
-bool Pass::RefreshBlock(text::PageScanner& scanner, const text::Line& line) {
+bool Pass::RefreshBlock(text::PageScanner& scanner, const text::Line& line, text::OutputSink& out) {
     ++blocks_;
+    blockLine_ = lineNumber_;
     if (line.tagEnd < 0)
-        return Fail(ProblemKind::UnmatchedTags);
+        return FailBlock(ProblemKind::UnmatchedTags);
 
     const std::int64_t nameStart =
         line.opening + static_cast<std::int64_t>(text::kOpeningKeywordLength);
@@ -260,196 +217,198 @@ bool Pass::RefreshBlock(text::PageScanner& scanner, const text::Line& line) {
     if (!scanner.ReadRange(nameStart,
                            static_cast<std::size_t>(std::min<std::int64_t>(nameLength, PATH_MAX)),
                            includeName))
-        return Fail(ProblemKind::ReadFailed);
-    const std::string includePath = ResolveIncludePath(folder_, includeName);
-    host_.includeNamed(pageName_, includePath);
+        return Fail(ProblemKind::ReadFailed, scanner.Error());
+    const std::string includePath = ResolveIncludePath(options_.folder, includeName);
+    events_.includeNamed(pageName_, includePath);
 
     FileDescriptor includeFd;
     struct stat includeStat {};
-    if (nameLength > PATH_MAX || !modGlobal::CheckFileExists(includePath, disk_) ||
-        disk_.OpenForReading(includePath, includeFd, includeStat) != 0)
-        return Fail(ProblemKind::MissingInclude, includePath);
-    // Copying the temporary file into itself would never end.
-    if (tempFound_ && SameFile(includeStat, tempStat_))
-        return Fail(ProblemKind::MissingInclude, includePath);
+    if (nameLength > PATH_MAX)
+        return FailBlock(ProblemKind::MissingInclude, ENAMETOOLONG, includePath);
+    if (const int error = disk_.OpenForReading(includePath, includeFd, includeStat))
+        return FailBlock(ProblemKind::MissingInclude, error, includePath);
     text::IncludeFile include(disk_, includeFd.get());
     bool nested = false;
     if (!include.ContainsClosingTag(nested))
-        return Fail(ProblemKind::MissingInclude, includePath);
+        return FailBlock(ProblemKind::MissingInclude, include.Error(), includePath);
     if (nested)
-        return Fail(ProblemKind::NestedTags, includePath);
+        return FailBlock(ProblemKind::NestedTags, 0, includePath);
 
+    // The block ends at the first closing tag after the opening tag's ">", on its own line
+    // or below.
     text::Line closingLine = line;
-    while (closingLine.closing < 0) {
-        if (!scanner.NextLine(closingLine))
-            return Fail(scanner.Failed() ? ProblemKind::ReadFailed : ProblemKind::UnmatchedTags);
+    std::int64_t closing = line.closingAfterTag;
+    while (closing < 0) {
+        if (!scanner.NextLine(closingLine)) {
+            if (scanner.Failed())
+                return Fail(ProblemKind::ReadFailed, scanner.Error());
+            return FailBlock(ProblemKind::UnmatchedTags);
+        }
+        ++lineNumber_;
+        closing = closingLine.closing;
     }
 
-    if (!scanner.CopyRange(line.start, line.tagEnd + 1, *out_))
-        return FailCopying(scanner);
-    if (!include.CopyLines(*out_, lineEnd_, nested))
-        return FailCopying(scanner, includePath);
+    if (!scanner.CopyRange(line.start, line.tagEnd + 1, out))
+        return FailCopying(scanner, out);
+    if (!include.CopyLines(out, lineEnd_, nested))
+        return out.Failed() ? FailCopying(scanner, out)
+                            : FailBlock(ProblemKind::MissingInclude, include.Error(), includePath);
     // The bytes that go into the page are the bytes looked at: an include file that was
     // given a closing tag since the check is refused all the same.
     if (nested)
-        return Fail(ProblemKind::NestedTags, includePath);
-    if (!scanner.CopyRange(closingLine.closing, closingLine.end, *out_) || !out_->Write(lineEnd_))
-        return FailCopying(scanner);
+        return FailBlock(ProblemKind::NestedTags, 0, includePath);
+    if (!scanner.CopyRange(closing, closingLine.end, out) || !out.Write(lineEnd_))
+        return FailCopying(scanner, out);
     return true;
 }
 
 bool Pass::StillThePage() {
     struct stat now {};
     struct stat byName {};
+    struct stat byTarget {};
     return disk_.StatusOf(page_.get(), now) == 0 && Unchanged(opened_, now) &&
-           disk_.Status(pagePath_, byName) == 0 && Unchanged(opened_, byName);
+           disk_.Status(pagePath_, byName) == 0 && Unchanged(opened_, byName) &&
+           (target_ == pagePath_ ||
+            (disk_.Status(target_, byTarget, false) == 0 && Unchanged(opened_, byTarget)));
 }
 
 // The backup is a copy of the page as it was read, never written through a link that
 // stands under the backup's name.
-bool Pass::MakeBackup() {
+int Pass::MakeBackup() {
     const std::string backupPath = BackupPathOf(pagePath_);
     struct stat existing {};
     const int found = disk_.Status(backupPath, existing, false);
-    if ((found != 0 && found != ENOENT) || (found == 0 && !S_ISREG(existing.st_mode)))
-        return false;
-    NewFile backup(disk_);
-    return backup.Create(FolderOf(pagePath_)) == 0 &&
-           disk_.CopyAll(page_.get(), backup.fd()) == 0 &&
-           backup.TakeExtendedAttributesOf(page_.get()) == 0 &&
-           backup.TakeOwnerAndModeOf(opened_, true) == 0 && backup.Sync() == 0 &&
-           backup.Publish(backupPath) == 0;
+    if (found != 0 && found != ENOENT)
+        return found;
+    if (found == 0 && !S_ISREG(existing.st_mode))
+        return S_ISDIR(existing.st_mode) ? EISDIR : EEXIST;
+    int error = disk_.CopyAll(page_.get(), backup_.fd());
+    if (error == 0)
+        error = backup_.TakeExtendedAttributesOf(page_.get());
+    if (error == 0)
+        error = backup_.TakeOwnerAndModeOf(opened_, true);
+    if (error == 0)
+        error = backup_.Sync();
+    return error != 0 ? error : backup_.Publish(backupPath);
 }
 
-// The new page is the temporary file's content taken from its descriptor, in a new file
-// beside the page (made ahead of need where the run has one). A page that is a symbolic
-// link keeps the link; the file it leads to is replaced.
-bool Pass::PrepareReplacement() {
-    if (ResolveLinkTarget(disk_, pagePath_, target_) != 0)
+bool Pass::Refused() {
+    int error = ResolveLinkTarget(disk_, pagePath_, target_);
+    if (error != 0) {
+        Fail(ProblemKind::CreateFailed, error);
+        return true;
+    }
+    if (!options_.backup)
         return false;
-    NewFile& page = newPage_.emplace(disk_);
-    FileDescriptor made;
-    if (options_.runFiles != nullptr && options_.runFiles->madeFile && target_ == pagePath_)
-        made = options_.runFiles->madeFile();
-    if (made.valid())
-        page.Use(std::move(made), FolderOf(target_));
-    else if (page.Create(FolderOf(target_)) != 0)
-        return false;
-    return disk_.CopyAll(temp_, page.fd()) == 0;
+    const std::string backupPath = BackupPathOf(pagePath_);
+    struct stat existing {};
+    const int found = disk_.Status(backupPath, existing, false);
+    if (Normal(backupPath) == Normal(pagePath_))
+        error = -1;
+    else if (found != 0 && found != ENOENT)
+        error = found;
+    else if (found == 0 && !S_ISREG(existing.st_mode))
+        error = S_ISDIR(existing.st_mode) ? EISDIR : EEXIST;
+    if (error != 0)
+        Fail(ProblemKind::BackupFailed, std::max(error, 0));
+    return error != 0;
 }
 
-// On a thread of the run's flusher: the backup, the new page's attributes and flush, and
-// the new page put in place only while the page's name still leads to the page as it was
-// read.
-bool Pass::PutInPlace() {
-    if (backup_ && !MakeBackup())
-        return Refuse(ProblemKind::BackupFailed);
-    if (newPage_->TakeExtendedAttributesOf(page_.get()) != 0 ||
-        newPage_->TakeOwnerAndModeOf(opened_, true) != 0 || newPage_->Sync() != 0)
-        return Refuse(ProblemKind::CreateFailed);
-    if (!StillThePage())
-        return Refuse(ProblemKind::PageChanged);
-    if (newPage_->Publish(target_) != 0)
-        return Refuse(ProblemKind::CreateFailed);
+bool Pass::Identify(PageIdentity& identity) {
+    Start();
+    struct stat status {};
+    const int found = disk_.Status(pagePath_, status);
+    if (found != 0 && found != ENOENT)
+        return Fail(ProblemKind::ReadFailed, found);
+    identity.exists = found == 0;
+    identity.device = status.st_dev;
+    identity.inode = status.st_ino;
+    std::string target;
+    if (const int error = ResolveLinkTarget(disk_, pagePath_, target))
+        return Fail(ProblemKind::CreateFailed, error);
+    identity.path = Normal(pagePath_);
+    identity.target = Normal(target);
+    if (options_.backup)
+        identity.backup = Normal(BackupPathOf(pagePath_));
     return true;
 }
 
 bool Pass::Run() {
-    host_.pageStage(pageName_, PageStage::Started);
-    if (options_.refreshedBytes != nullptr)
-        options_.refreshedBytes->clear();
-    if (options_.checkOnly) {
-        if (!Read(true))
+    Start();
+    if (options_.checkOnly || options_.onlyChanged) {
+        if (!Compare())
             return false;
-        outcome_.wouldChange = blocks_ > 0 && check_->Differs();
-        // An only-changed run makes its temporary file only for a page that differs.
-        if (options_.onlyChanged && outcome_.wouldChange && TempFileRefused())
-            return Fail(ProblemKind::CreateFailed);
-        Finish();
-        return false;
-    }
-    if (options_.onlyChanged) {
-        // A look without the folder's lock, which guards only the temporary file.
-        if (!Read(true))
+        if (options_.checkOnly && blocks_ > 0 && (differs_ || !options_.onlyChanged) && Refused())
             return false;
-        if (blocks_ == 0 || !check_->Differs()) {
-            outcome_.upToDate = blocks_ > 0;
+        if (options_.checkOnly || blocks_ == 0 || !differs_) {
+            outcome_.wouldChange = options_.checkOnly && blocks_ > 0 && differs_;
+            outcome_.upToDate = !options_.checkOnly && blocks_ > 0;
+            outcome_.refreshed = outcome_.wouldChange ? refreshed_.get() : -1;
             Finish();
             return false;
         }
+        page_.close();
     }
 
-    FolderLock lock;
-    if (!lock.Take(host_, folder_, disk_, options_.runFiles)) {
+    if (!run_.HoldFolder()) {
         outcome_.result = PageResult::Aborted;
         return false;
     }
-    const bool waiting = Refresh();
-    // A pass outside a run removes its temporary file before it lets the folder go,
-    // whatever became of the page.
-    RemoveOwnTempFile();
-    return waiting;
-}
-
-bool Pass::Refresh() {
-    if (!Read(false))
+    if (!Write())
         return false;
     if (blocks_ == 0) {
         Finish();
         return false;
     }
-    backup_ = host_.backupOriginals();
-    if (backup_)
-        host_.pageStage(pageName_, PageStage::BackingUp);
-    host_.pageStage(pageName_, PageStage::Saving);
-    if (!PrepareReplacement())
-        return Fail(ProblemKind::CreateFailed);
-    // The new page holds the temporary file's content: the name is free for the next page.
+    backingUp_ = options_.backup;
+    if (backingUp_) {
+        events_.pageStage(pageName_, PageStage::BackingUp);
+        // A page whose backup name is its own name would be replaced by its own backup.
+        const std::string backupPath = BackupPathOf(pagePath_);
+        if (Normal(backupPath) == Normal(pagePath_))
+            return Fail(ProblemKind::BackupFailed);
+        if (const int error = run_.MakeNewFile(FolderOf(backupPath), backup_))
+            return Fail(ProblemKind::BackupFailed, error);
+    }
+    events_.pageStage(pageName_, PageStage::Saving);
     Finish();
-    waiting_ = true;
     return true;
 }
 
+// On a thread of the run's flusher: the backup, the new page's attributes and flush, and
+// the new page put in place only while the page's name still leads to the page as it was
+// read.
 void Pass::FlushAndPutInPlace() {
-    PutInPlace();
-    newPage_.reset();
-}
-
-PageOutcome Pass::Complete() {
-    if (waiting_) {
-        if (outcome_.result == PageResult::Failed)
-            ++state_.SkippedCount;
-        else
-            ++state_.ProcessedCount;
-    }
-    return outcome_;
+    int error = backingUp_ ? MakeBackup() : 0;
+    if (error != 0)
+        Fail(ProblemKind::BackupFailed, error);
+    else if ((error = newPage_.TakeExtendedAttributesOf(page_.get())) != 0 ||
+             (error = newPage_.TakeOwnerAndModeOf(opened_, true)) != 0 ||
+             (error = newPage_.Sync()) != 0)
+        Fail(ProblemKind::CreateFailed, error);
+    else if (!StillThePage())
+        Fail(ProblemKind::PageChanged);
+    else if ((error = newPage_.Publish(target_)) != 0)
+        Fail(ProblemKind::CreateFailed, error);
+    newPage_.Discard();
+    backup_.Discard();
+    page_.close();
 }
 
 void Pass::Finish() {
     outcome_.blocks = blocks_;
     outcome_.result = blocks_ > 0 ? PageResult::Replaced : PageResult::NoBlocks;
-    // A page that is written is counted once it is in place.
-    if (blocks_ > 0 && !newPage_.has_value())
-        ++state_.ProcessedCount;
-    if (blocks_ == 0)
-        ++state_.SkippedCount;
 }
 
-// Only a pass outside a run has a temporary file of its own: a run's serves its next page
-// and goes at the run's end.
-void Pass::RemoveOwnTempFile() {
-    if (!ownTemp_.valid())
-        return;
-    ownTemp_.close();
-    outcome_.tempNotDeleted = !RemoveTempFile(disk_, tempPath_, tempStat_);
-}
-
-PagePass::PagePass(PassHost& host, const std::string& pageName, const PassOptions& options)
-    : pass_(std::make_unique<Pass>(host, options.disk != nullptr ? *options.disk : RealDisk(),
-                                   pageName, options)),
-      host_(host), pageName_(pageName) {}
+PagePass::PagePass(const RunOptions& options, Disk& disk, RunEvents& events, PassRun& run,
+                   const std::string& pageName)
+    : pass_(std::make_unique<Pass>(options, disk, events, run, pageName)) {}
 
 PagePass::~PagePass() = default;
+
+bool PagePass::Identify(PageIdentity& identity) {
+    return pass_->Identify(identity);
+}
 
 bool PagePass::Run() {
     return pass_->Run();
@@ -459,82 +418,8 @@ void PagePass::FlushAndPutInPlace() {
     pass_->FlushAndPutInPlace();
 }
 
-PageOutcome PagePass::Complete() {
-    const PageOutcome outcome = pass_->Complete();
-    // The page's files are closed and the folder's lock is free by now.
-    pass_.reset();
-    if (outcome.problem)
-        ReportProblem(host_, *outcome.problem);
-    if (outcome.tempNotDeleted)
-        ReportProblem(host_, Problem{ProblemKind::TempNotDeleted, {}, host_.pathDisplay()});
-    if (outcome.result != PageResult::Aborted)
-        host_.pageFinished(pageName_, outcome);
-    return outcome;
-}
-
-PageOutcome ProcessFile(PassHost& host, const std::string& pageName, const PassOptions& options) {
-    PagePass pass(host, pageName, options);
-    if (pass.Run())
-        pass.FlushAndPutInPlace();
-    return pass.Complete();
-}
-
-bool DeleteTempFile(PassHost& host, const std::string& tempPath, Disk& disk,
-                    const struct stat& ours) {
-    if (RemoveTempFile(disk, tempPath, ours))
-        return true;
-    ReportProblem(host, Problem{ProblemKind::TempNotDeleted, {}, FolderOf(tempPath) + "/"});
-    return false;
-}
-
-FolderLock::~FolderLock() {
-    if (fd_ >= 0 && !own_.valid())
-        (void)disk_->Unlock(fd_);
-}
-
-int FolderLock::Open(const std::string& folder, Disk& disk, RunFiles* runFiles) {
-    disk_ = &disk;
-    if (runFiles != nullptr && runFiles->folder.valid())
-        return runFiles->folder.get();
-    FileDescriptor fd;
-    if (disk.Open(folder, O_RDONLY | O_DIRECTORY, 0, fd) != 0)
-        return -1;
-    if (runFiles == nullptr) {
-        own_ = std::move(fd);
-        return own_.get();
-    }
-    runFiles->folder = std::move(fd);
-    return runFiles->folder.get();
-}
-
-bool FolderLock::Take(PassHost& host, const std::string& folder, Disk& disk, RunFiles* runFiles) {
-    const int fd = Open(folder, disk, runFiles);
-    if (fd < 0)
-        return true;
-    bool told = false;
-    int error;
-    while ((error = disk.Lock(fd)) == EWOULDBLOCK) {
-        if (!told)
-            host.waitingForFolder();
-        told = true;
-        host.doEvents();
-        if (host.runState().AbortRequested)
-            return false;
-        ::usleep(10 * 1000);
-    }
-    if (error == 0)
-        fd_ = fd;
-    return true;
-}
-
-bool FolderLock::TryTake(const std::string& folder, Disk& disk) {
-    const int fd = Open(folder, disk, nullptr);
-    if (fd < 0)
-        return true;
-    const int error = disk.Lock(fd);
-    if (error == 0)
-        fd_ = fd;
-    return error != EWOULDBLOCK;
+PageOutcome& PagePass::outcome() {
+    return pass_->outcome();
 }
 
 std::string BackupPathOf(const std::string& pagePath) {

@@ -87,14 +87,14 @@ void SetBufferSizes(std::size_t pageBuffer, std::size_t chunk) {
 FileSink::FileSink(Disk& disk, int fd) : disk_(disk), fd_(fd), buffer_(kOutputBuffer) {}
 
 bool FileSink::Write(const char* data, std::size_t size) {
-    if (failed_)
+    if (error_ != 0)
         return false;
     if (used_ + size > buffer_.size()) {
         if (!Flush())
             return false;
         if (size >= buffer_.size()) {
-            failed_ = disk_.WriteAll(fd_, data, size) != 0;
-            return !failed_;
+            error_ = disk_.WriteAll(fd_, data, size);
+            return error_ == 0;
         }
     }
     std::memcpy(buffer_.data() + used_, data, size);
@@ -103,24 +103,21 @@ bool FileSink::Write(const char* data, std::size_t size) {
 }
 
 bool FileSink::Flush() {
-    if (failed_)
+    if (error_ != 0)
         return false;
-    failed_ = disk_.WriteAll(fd_, buffer_.data(), used_) != 0;
+    error_ = disk_.WriteAll(fd_, buffer_.data(), used_);
     used_ = 0;
-    return !failed_;
+    return error_ == 0;
 }
 
-CompareSink::CompareSink(Disk& disk, int fd, bool readAhead) : disk_(disk), fd_(fd) {
-    if (readAhead)
-        ahead_.emplace(chunkSize);
-}
+CompareSink::CompareSink(Disk& disk, int fd) : disk_(disk), fd_(fd), ahead_(chunkSize) {}
 
-bool CompareSink::WriteReadingAhead(const char* data, std::size_t size) {
+bool CompareSink::Write(const char* data, std::size_t size) {
     while (size > 0 && !differs_) {
         if (aheadUsed_ == aheadLength_) {
             std::size_t got = 0;
-            if (disk_.Read(fd_, ahead_->data(), ahead_->size(), compared_, got) != 0)
-                readFailed_ = true;
+            if (const int error = disk_.Read(fd_, ahead_.data(), ahead_.size(), compared_, got))
+                error_ = error;
             if (got == 0) {
                 differs_ = true;
                 break;
@@ -129,7 +126,7 @@ bool CompareSink::WriteReadingAhead(const char* data, std::size_t size) {
             aheadLength_ = got;
         }
         const std::size_t length = std::min(size, aheadLength_ - aheadUsed_);
-        if (std::memcmp(ahead_->data() + aheadUsed_, data, length) != 0) {
+        if (std::memcmp(ahead_.data() + aheadUsed_, data, length) != 0) {
             differs_ = true;
             break;
         }
@@ -138,27 +135,7 @@ bool CompareSink::WriteReadingAhead(const char* data, std::size_t size) {
         data += length;
         size -= length;
     }
-    return !readFailed_;
-}
-
-bool CompareSink::Write(const char* data, std::size_t size) {
-    if (ahead_)
-        return WriteReadingAhead(data, size);
-    char chunk[kMaxChunk];
-    while (size > 0 && !differs_) {
-        const std::size_t want = std::min(size, chunkSize);
-        std::size_t got = 0;
-        if (disk_.Read(fd_, chunk, want, compared_, got) != 0)
-            readFailed_ = true;
-        if (got == 0 || std::memcmp(chunk, data, got) != 0) {
-            differs_ = true;
-            break;
-        }
-        compared_ += static_cast<off_t>(got);
-        data += got;
-        size -= got;
-    }
-    return !readFailed_;
+    return error_ == 0;
 }
 
 bool CompareSink::Differs() {
@@ -173,7 +150,7 @@ bool CompareSink::Differs() {
 PageScanner::PageScanner(Disk& disk, int fd) : disk_(disk), fd_(fd), buffer_(pageBufferSize) {}
 
 bool PageScanner::Refill(std::int64_t keepFrom) {
-    if (failed_ || endOfFile_)
+    if (error_ != 0 || endOfFile_)
         return false;
     const std::size_t keep =
         static_cast<std::size_t>(base_ + static_cast<std::int64_t>(length_) - keepFrom);
@@ -181,8 +158,9 @@ bool PageScanner::Refill(std::int64_t keepFrom) {
     base_ = keepFrom;
     length_ = keep;
     std::size_t got = 0;
-    if (disk_.Read(fd_, buffer_.data() + length_, buffer_.size() - length_, -1, got) != 0) {
-        failed_ = true;
+    if (const int error =
+            disk_.Read(fd_, buffer_.data() + length_, buffer_.size() - length_, -1, got)) {
+        error_ = error;
         return false;
     }
     length_ += got;
@@ -221,6 +199,15 @@ void PageScanner::SearchTags(std::int64_t from, std::int64_t to, std::int64_t li
                 line.tagEnd = static_cast<const char*>(found) - data;
         }
     }
+    if (line.tagEnd >= 0 && line.closingAfterTag < 0) {
+        const std::int64_t start = std::max(line.tagEnd + 1, regionStart);
+        const std::int64_t at =
+            start < to ? FindIgnoringCase(data + start, static_cast<std::size_t>(to - start),
+                                          kClosingTag, kClosingTagLength)
+                       : -1;
+        if (at >= 0)
+            line.closingAfterTag = start + at;
+    }
 }
 
 std::int64_t PageScanner::Find(char wanted, std::int64_t from, NextByte& known) {
@@ -243,7 +230,7 @@ std::int64_t PageScanner::Find(char wanted, std::int64_t from, NextByte& known) 
 }
 
 bool PageScanner::NextLine(Line& line) {
-    if (failed_ || AtEnd())
+    if (error_ != 0 || AtEnd())
         return false;
     line = Line{};
     line.start = position_;
@@ -280,7 +267,7 @@ bool PageScanner::NextLine(Line& line) {
                 ? line.start
                 : std::min(lineEnd, bufferEnd - kTagOverlap);
         if (!Refill(keepFrom)) {
-            if (failed_)
+            if (error_ != 0)
                 return false;
             line.end = lineEnd;
             if (lineEnd < bufferEnd) { // a CR as the page's very last byte
@@ -312,8 +299,9 @@ bool PageScanner::CopyRange(std::int64_t from, std::int64_t to, OutputSink& sink
         const std::size_t want = static_cast<std::size_t>(
             std::min<std::int64_t>(to - from, static_cast<std::int64_t>(chunkSize)));
         std::size_t got = 0;
-        if (disk_.Read(fd_, chunk, want, from, got) != 0 || got == 0) {
-            failed_ = true;
+        const int error = disk_.Read(fd_, chunk, want, from, got);
+        if (error != 0 || got == 0) {
+            error_ = error != 0 ? error : EIO; // the page ended early: it was cut short
             return false;
         }
         if (!sink.Write(chunk, got))
@@ -366,7 +354,7 @@ bool IncludeFile::ContainsClosingTag(bool& found) {
     off_t offset = 0;
     for (;;) {
         std::size_t got = 0;
-        if (disk_.Read(fd_, chunk, chunkSize, offset, got) != 0)
+        if ((error_ = disk_.Read(fd_, chunk, chunkSize, offset, got)) != 0)
             return false;
         if (got == 0)
             return true;
@@ -387,7 +375,7 @@ bool IncludeFile::CopyLines(OutputSink& sink, const std::string& lineEnd, bool& 
     bool lineOpen = false;
     for (;;) {
         std::size_t n = 0;
-        if (disk_.Read(fd_, chunk, chunkSize, offset, n) != 0)
+        if ((error_ = disk_.Read(fd_, chunk, chunkSize, offset, n)) != 0)
             return false;
         if (n == 0)
             break;

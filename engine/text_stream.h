@@ -43,7 +43,7 @@ class Buffer {
     std::size_t capacity_;
 };
 
-// Where written bytes go: the temporary file, or a comparison against the page.
+// Where written bytes go: the new page, or a comparison against the page.
 class OutputSink {
   public:
     virtual ~OutputSink() = default;
@@ -51,6 +51,8 @@ class OutputSink {
     bool Write(const std::string& text) { return Write(text.data(), text.size()); }
     // True once a write could not be carried out.
     virtual bool Failed() const = 0;
+    // Why, where the system said (an errno value); else 0.
+    virtual int Error() const { return 0; }
 };
 
 // Buffered writer to an open file; the descriptor stays owned by the caller.
@@ -58,7 +60,8 @@ class FileSink : public OutputSink {
   public:
     FileSink(Disk& disk, int fd);
     bool Write(const char* data, std::size_t size) override;
-    bool Failed() const override { return failed_; }
+    bool Failed() const override { return error_ != 0; }
+    int Error() const override { return error_; }
     bool Flush();
 
   private:
@@ -66,29 +69,28 @@ class FileSink : public OutputSink {
     int fd_;
     Buffer buffer_;
     std::size_t used_ = 0;
-    bool failed_ = false;
+    int error_ = 0;
 };
 
-// Compares everything written against the bytes of a file, without writing anything.
-// It reads the file at each write; with readAhead it reads chunks ahead of the writes,
-// which costs a run over many pages far fewer system calls.
+// Compares everything written against the bytes of a file, without writing anything. It
+// reads the file in chunks ahead of the writes, so a page costs a few reads, not one for
+// every piece written.
 class CompareSink : public OutputSink {
   public:
-    CompareSink(Disk& disk, int fd, bool readAhead = false);
+    CompareSink(Disk& disk, int fd);
     bool Write(const char* data, std::size_t size) override;
-    bool Failed() const override { return readFailed_; }
+    bool Failed() const override { return error_ != 0; }
+    int Error() const override { return error_; }
     // True when the written bytes differ from the file's (also in length).
     bool Differs();
 
   private:
-    bool WriteReadingAhead(const char* data, std::size_t size);
-
     Disk& disk_;
     int fd_;
     off_t compared_ = 0;
     bool differs_ = false;
-    bool readFailed_ = false;
-    std::optional<Buffer> ahead_;
+    int error_ = 0;
+    Buffer ahead_;
     std::size_t aheadUsed_ = 0;   // bytes of ahead_ already compared
     std::size_t aheadLength_ = 0; // bytes read into ahead_
 };
@@ -102,6 +104,9 @@ struct Line {
     std::int64_t opening = -1; // first "<reririduruv=" (any letter case), or -1
     std::int64_t tagEnd = -1;  // first ">" at or after the opening keyword, or -1
     std::int64_t closing = -1; // first "</reririduruv>" (any letter case), or -1
+    // The first closing tag after the ">" that ends the opening tag, or -1: the one that
+    // ends a block on its opening line.
+    std::int64_t closingAfterTag = -1;
 };
 
 class PageScanner {
@@ -112,7 +117,8 @@ class PageScanner {
     // error (see Failed).
     bool NextLine(Line& line);
     bool AtEnd();
-    bool Failed() const { return failed_; }
+    bool Failed() const { return error_ != 0; }
+    int Error() const { return error_; }
 
     // Sends the page's bytes [from, to) to the sink; false on a read or write failure.
     bool CopyRange(std::int64_t from, std::int64_t to, OutputSink& sink);
@@ -141,7 +147,7 @@ class PageScanner {
     std::size_t length_ = 0;    // valid bytes in buffer_
     std::int64_t position_ = 0; // file offset where the next line starts
     bool endOfFile_ = false;
-    bool failed_ = false;
+    int error_ = 0;
 };
 
 // Finds a closing tag in bytes handed over piece by piece, also one cut in two between
@@ -166,10 +172,13 @@ class IncludeFile {
     // Writes every line of the file followed by lineEnd, and stops where a closing tag
     // shows up, setting nested. False on a read or write error.
     bool CopyLines(OutputSink& sink, const std::string& lineEnd, bool& nested);
+    // Why a read failed (an errno value).
+    int Error() const { return error_; }
 
   private:
     Disk& disk_;
     int fd_;
+    int error_ = 0;
 };
 
 } // namespace text

@@ -36,8 +36,7 @@ std::string EncodedPath(const std::string& path) {
 
 // Creating the info file with O_EXCL is what claims a name in the trash, so two programs
 // trashing items of one name at once cannot take the same one.
-int WriteInfo(const std::string& infoPath, const std::string& record) {
-    Disk& disk = RealDisk();
+int WriteInfo(Disk& disk, const std::string& infoPath, const std::string& record) {
     FileDescriptor file;
     int error = disk.Open(infoPath, O_CREAT | O_EXCL | O_WRONLY, 0600, file);
     if (error != 0)
@@ -45,7 +44,7 @@ int WriteInfo(const std::string& infoPath, const std::string& record) {
     if ((error = disk.WriteAll(file.get(), record.data(), record.size())) == 0 &&
         (error = disk.Sync(file.get())) == 0 && (error = file.close()) == 0)
         return 0;
-    ::unlink(infoPath.c_str());
+    (void)disk.Unlink(infoPath);
     return error;
 }
 
@@ -62,23 +61,33 @@ std::string HomeTrashFolder() {
     return home != nullptr ? std::string(home) + "/.local/share/Trash" : std::string();
 }
 
-int MoveToTrash(const std::string& path) {
+// The absolute path of the item's folder, as the trash records it.
+std::string AbsoluteFolderOf(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    if (folder.front() == '/')
+        return folder;
+    char working[PATH_MAX];
+    if (::getcwd(working, sizeof working) == nullptr)
+        return {};
+    return std::filesystem::path(std::string(working) + "/" + folder).lexically_normal().string();
+}
+
+int MoveToTrash(Disk& disk, const std::string& path) {
     struct stat status {};
-    char folder[PATH_MAX];
-    if (::lstat(path.c_str(), &status) != 0 ||
-        ::realpath(FolderOf(path).c_str(), folder) == nullptr)
-        return errno;
+    if (const int error = disk.Status(path, status, false))
+        return error;
+    std::string folder = AbsoluteFolderOf(path);
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
     const std::string root = HomeTrashFolder();
-    if (root.empty())
+    if (root.empty() || folder.empty())
         return ENOENT;
     // The trash holds what the user threw away: only the user may look into it.
-    std::error_code error;
     for (const std::string& part : {root + "/files", root + "/info"}) {
-        std::filesystem::create_directories(part, error);
-        if (error)
-            return error.value();
-        ::chmod(root.c_str(), 0700);
-        ::chmod(part.c_str(), 0700);
+        if (const int error = disk.MakeFolders(part, 0700))
+            return error;
+        (void)disk.ChangeModeOf(root, 0700);
+        (void)disk.ChangeModeOf(part, 0700);
     }
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -86,19 +95,18 @@ int MoveToTrash(const std::string& path) {
     char date[32];
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
     const std::string record =
-        "[Trash Info]\nPath=" + EncodedPath(std::string(folder) + "/" + LastComponent(path)) +
+        "[Trash Info]\nPath=" +
+        EncodedPath((folder == "/" ? "" : folder) + "/" + LastComponent(path)) +
         "\nDeletionDate=" + date + "\n";
     int result = EEXIST;
     for (int number = 1; result == EEXIST && number < 100000; ++number) {
         const std::string name = NumberedName(LastComponent(path), number, S_ISDIR(status.st_mode));
         const std::string infoPath = root + "/info/" + name + ".trashinfo";
-        if ((result = WriteInfo(infoPath, record)) != 0)
+        if ((result = WriteInfo(disk, infoPath, record)) != 0)
             continue;
-        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, (root + "/files/" + name).c_str(),
-                        RENAME_NOREPLACE) == 0)
+        if ((result = disk.Rename(path, root + "/files/" + name, true)) == 0)
             return 0;
-        result = errno;
-        ::unlink(infoPath.c_str());
+        (void)disk.Unlink(infoPath);
     }
     return result;
 }

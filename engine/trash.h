@@ -6,6 +6,8 @@
 
 #include <string>
 
+class Disk;
+
 namespace trash {
 
 // $XDG_DATA_HOME/Trash, or ~/.local/share/Trash when that variable is unset, empty or not
@@ -15,6 +17,6 @@ std::string HomeTrashFolder();
 // Moves the item at path (a file, a link or a folder with everything in it) into the home
 // trash, under a name of its own there. An item on another file system is refused with
 // EXDEV. Returns 0 or an errno value.
-int MoveToTrash(const std::string& path);
+int MoveToTrash(Disk& disk, const std::string& path);
 
 } // namespace trash

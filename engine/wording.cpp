@@ -44,8 +44,6 @@ Wording WordingOf(ProblemKind kind) {
         return {"Could not read file ", false, "read error"};
     case ProblemKind::PageChanged:
         return {"Page changed during processing ", false, "page changed"};
-    case ProblemKind::TempNotDeleted:
-        return {"Could not delete temporary file", false, ""};
     case ProblemKind::FolderUnreadable:
         return {"Could not read folder ", true, ""};
     case ProblemKind::FolderNotFlushed:
@@ -96,8 +94,12 @@ std::string LogHeaderLine(const std::string& folder, const std::tm& when) {
     return "Processing path: " + folder + " - " + stamp;
 }
 
-void ReportProblem(PassHost& host, const Problem& problem) {
-    if (host.errorMessagesOff() && modGlobal::AppendLogLine(ProblemLogLine(problem)))
+std::string ProcessedEntry(const PageOutcome& outcome) {
+    return ProcessedEntry(outcome.page, outcome);
+}
+
+void ReportProblem(RunEvents& events, bool errorMessagesOff, const Problem& problem, Disk& disk) {
+    if (errorMessagesOff && modGlobal::AppendLogLine(ProblemLogLine(problem), disk))
         return;
-    host.showProblem(problem);
+    events.showProblem(problem);
 }

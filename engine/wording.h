@@ -9,9 +9,11 @@
 #include <ctime>
 #include <string>
 
+class Disk;
+
 // A problem goes to the error log when "Error msgs off" is checked, else to the host. A
 // line that cannot be written to the log is shown instead: no report is ever lost.
-void ReportProblem(PassHost& host, const Problem& problem);
+void ReportProblem(RunEvents& events, bool errorMessagesOff, const Problem& problem, Disk& disk);
 
 // "processing PAGE...", "processing PAGE (backing up)...", "processing PAGE (saving new)...".
 std::string StatusText(const std::string& page, PageStage stage);
@@ -28,6 +30,7 @@ std::string ProblemLogLine(const Problem& problem);
 
 // "PAGE,N" for a finished page, ">PAGE,reason" for a failed one; empty when aborted.
 std::string ProcessedEntry(const std::string& page, const PageOutcome& outcome);
+std::string ProcessedEntry(const PageOutcome& outcome);
 
 inline constexpr char kAbortedLine[] = ">>processing aborted!";
 std::string ProcessedLine(std::int64_t count); // ">N file(s) processed. "

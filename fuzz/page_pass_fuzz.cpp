@@ -1,8 +1,9 @@
-// libFuzzer target for the page pass. Each input becomes a page and two include files in a
-// scratch folder; the page is refreshed at the normal buffer sizes and at tiny ones taken
-// from the input, checked, and refreshed as only-changed. Every way must come to the same
-// bytes and events; a page that fails or is aborted stays as it was; nothing but
-// the page's backup is left beside it.
+// libFuzzer target for the page pass, through the batch run that every host runs. Each
+// input becomes a page and two include files in a scratch folder; the page is refreshed
+// at the normal buffer sizes and at tiny ones taken from the input, one page at a time and
+// with pages in flight, checked, and refreshed as only-changed. Every way must come to the
+// same bytes and events; a page that fails or is aborted stays as it was; nothing but the
+// page's backup is left beside it.
 //
 // Input: two header bytes (options, buffer sizes), then the page, include file "a" and
 // include file "sub/b", separated by "\x01\x02\x03".
@@ -26,21 +27,24 @@ void Require(bool condition, const char* what) {
     }
 }
 
-// One pass over the page: its outcome, the page afterwards and what the host heard.
+// One run over the page: its outcome, the page afterwards and what the host heard.
 struct Result {
-    PageOutcome outcome;
+    RunOutcome outcome;
     std::string page;
     std::vector<std::string> events;
+    std::vector<std::string> refreshed;
 };
 
 Result Refresh(const std::string& folder, const std::string& page, bool backup, long abortAt,
-               const PassOptions& options) {
+               RunOptions options) {
     WriteFile(folder + "page.htm", page);
     RecordingHost host(folder);
-    host.backup = backup;
+    options.folder = folder;
+    options.backup = backup;
+    host.options = options;
     long pumps = 0;
-    host.onDoEvents = [&](RecordingHost& h) { h.state.AbortRequested = ++pumps == abortAt; };
-    Result result{ProcessFile(host, "page.htm", options), {}, host.events};
+    host.onDoEvents = [&](RecordingHost& h) { h.abort = h.abort || ++pumps == abortAt; };
+    Result result{host.Run({"page.htm"}), {}, host.events, host.refreshed};
     result.page = ReadFile(folder + "page.htm");
     ::unlink((folder + "page.bak").c_str());
     return result;
@@ -71,22 +75,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const long abortAt = (data[0] & 4) ? 1 + (data[0] >> 3) : 0;
 
     const Result plain = Refresh(folder, parts[0], backup, abortAt, {});
-    const bool refreshed = plain.outcome.result == PageResult::Replaced;
+    const bool refreshed = plain.outcome.processed == 1;
     Require(refreshed || plain.page == parts[0], "a page not refreshed stays as it was");
 
     text::SetBufferSizes(52 + (data[1] & 0x3F), 1 + (data[1] >> 6));
-    const Result tiny = Refresh(folder, parts[0], backup, abortAt, {});
+    RunOptions oneAtATime;
+    oneAtATime.pagesInFlight = 1;
+    const Result tiny = Refresh(folder, parts[0], backup, abortAt, oneAtATime);
     text::SetBufferSizes(256 * 1024, 64 * 1024);
     Require(tiny.page == plain.page && tiny.events == plain.events, "buffer sizes change nothing");
 
     if (abortAt == 0) {
-        PassOptions check;
+        RunOptions check;
         check.checkOnly = true;
+        check.keepRefreshed = true;
         const Result checked = Refresh(folder, parts[0], backup, 0, check);
+        const bool changes = refreshed && plain.page != parts[0];
         Require(checked.page == parts[0], "a check changes nothing");
-        Require(checked.outcome.wouldChange == (refreshed && plain.page != parts[0]),
+        Require(checked.outcome.wouldChange.size() == (changes ? 1u : 0u),
                 "a check says what a refresh would change");
-        PassOptions onlyChanged;
+        Require(checked.refreshed ==
+                    (changes ? std::vector<std::string>{plain.page} : std::vector<std::string>{}),
+                "a check sees the bytes a refresh writes");
+        RunOptions onlyChanged;
         onlyChanged.onlyChanged = true;
         Require(Refresh(folder, parts[0], backup, 0, onlyChanged).page == plain.page,
                 "only-changed refreshes as a plain refresh does");

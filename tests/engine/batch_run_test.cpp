@@ -1,12 +1,19 @@
-// The batch run: its order of events, abort, the error log, the summary.
+// The batch run: its order of events, abort, the error log, the summary, and pages in
+// flight that come to what one page after the other comes to.
 
 #include "batch_run.h"
+#include "file_list.h"
 #include "mod_global.h"
 #include "support.h"
+#include "tag_pass.h"
 #include "wording.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <random>
 #include <regex>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 using namespace testing_support;
 
@@ -21,18 +28,16 @@ class BatchRunTest : public ::testing::Test {
         WriteFile(dir / "c.htm", "line 1\r\nline 2\r\nline 3\r\n");
         modGlobal::SetLogFile(logs / "sub/error.log");
     }
-    const std::vector<BatchEntry> entries{
-        {"a.htm", true}, {"b.htm", true}, {"c.htm", false}, {"c.htm", true}};
+    const std::vector<std::string> pages{"a.htm", "b.htm", "c.htm"};
     TempDir dir;
     TempDir logs;
 };
 
-// A page's events come in order, a problem right before its page's entry, and the run's
-// closing after every page (the flushes of pages overlap, so pages may interleave).
-TEST_F(BatchRunTest, EveryPageThenTheRunsClosing) {
-    WriteFile(dir / modGlobal::kTempFileName, "left by an aborted run");
+// A page's events come in order, a problem right before its page's entry, and the entries
+// in list order (the flushes of pages overlap, so their stages may interleave).
+TEST_F(BatchRunTest, EveryPageInListOrder) {
     RecordingHost host(dir.path());
-    RunBatch(host, entries);
+    const RunOutcome outcome = host.Run(pages);
     const auto at = [&](const std::string& event) {
         return std::find(host.events.begin(), host.events.end(), event) - host.events.begin();
     };
@@ -40,11 +45,11 @@ TEST_F(BatchRunTest, EveryPageThenTheRunsClosing) {
     EXPECT_LT(at("stage:processing a.htm (saving new)..."), at("entry:a.htm,1"));
     EXPECT_EQ(at("problem:Could not locate replacement file " + dir.path() + "gone.inc") + 1,
               at("entry:>b.htm,missing repl. file"));
-    EXPECT_EQ(std::vector<std::string>(host.events.end() - 3, host.events.end()),
-              (std::vector<std::string>{"recent", "end", "closed:done"}));
     EXPECT_EQ(host.entries,
               (std::vector<std::string>{"a.htm,1", ">b.htm,missing repl. file", "c.htm,0",
                                         ">1 file(s) processed. ", ">2 file(s) skipped."}));
+    EXPECT_EQ(outcome.problems, 1);
+    EXPECT_EQ(host.reported[0].error, ENOENT);
     EXPECT_EQ(FolderNames(dir.path()),
               (std::vector<std::string>{"a.htm", "b.htm", "c.htm", "nav.inc"}));
     EXPECT_FALSE(Exists(logs / "sub/error.log")) << "problems go to boxes, not the log";
@@ -55,37 +60,54 @@ TEST_F(BatchRunTest, AbortStopsBeforeTheNextLineAndLeavesThePageAsItWas) {
     int lines = 0;
     host.onDoEvents = [&](RecordingHost& h) {
         if (h.events.back() == "stage:processing c.htm..." && ++lines == 2)
-            h.state.AbortRequested = true;
+            h.abort = true;
     };
     WriteFile(dir / "c.htm", "first\r\n<reririduruv=nav.inc>\r\nold\r\n</reririduruv>\r\n");
-    const BatchSummary summary = RunBatch(host, {{"c.htm", true}, {"a.htm", true}});
-    EXPECT_TRUE(summary.aborted);
+    EXPECT_TRUE(host.Run({"c.htm", "a.htm"}).aborted);
     EXPECT_EQ(ReadFile(dir / "c.htm"),
               "first\r\n<reririduruv=nav.inc>\r\nold\r\n</reririduruv>\r\n");
     EXPECT_EQ(host.entries,
               (std::vector<std::string>{">>processing aborted!", ">0 file(s) processed. ",
                                         ">0 file(s) skipped."}));
-    EXPECT_FALSE(Exists(dir / modGlobal::kTempFileName)) << "the run removes the temporary file";
+    EXPECT_EQ(FolderNames(dir.path()).size(), 4u) << "nothing is left beside the pages";
 }
 
 // Each run's problems go after a header of its own; a log that cannot be written loses no
-// report: it is shown instead.
+// report (it is shown instead) and keeps whole lines only, also when the disk fills in the
+// middle of one.
 TEST_F(BatchRunTest, WithErrorMessagesOffProblemsGoToTheLogAfterAHeader) {
     RecordingHost host(dir.path());
-    host.errMsgOff = true;
-    RunBatch(host, entries);
-    RunBatch(host, {{"b.htm", true}});
+    host.options.errorMessagesOff = true;
+    host.Run(pages);
+    host.Run({"b.htm"});
     EXPECT_TRUE(host.problems.empty());
     const std::string header = " \r\nProcessing path: " + dir.path() +
                                " - ([1-9]|1[0-2])/([1-9]|[12][0-9]|3[01])/[0-9]{2} "
                                "(0[1-9]|1[0-2]):[0-5][0-9] (AM|PM)\r\n";
     const std::string line =
         " -Could not locate replacement file " + dir.path() + "gone.inc in b.htm\r\n";
-    EXPECT_TRUE(std::regex_match(ReadFile(logs / "sub/error.log"),
-                                 std::regex("(" + header + line + "){2}")))
-        << ReadFile(logs / "sub/error.log");
+    const std::string log = ReadFile(logs / "sub/error.log");
+    EXPECT_TRUE(std::regex_match(log, std::regex("(" + header + line + "){2}"))) << log;
+
+    // A log that fills the disk's last bytes in the middle of a line.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{static_cast<rlim_t>(log.size() + 50), RLIM_INFINITY};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        RecordingHost full(dir.path());
+        full.options.errorMessagesOff = true;
+        full.Run({"b.htm"});
+        ::_exit(full.problems.size() == 1 ? 0 : 1);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0) << "the report that did not fit is shown";
+    EXPECT_TRUE(ReadFile(logs / "sub/error.log").starts_with(log));
+    EXPECT_TRUE(ReadFile(logs / "sub/error.log").ends_with("\r\n")) << "no torn line";
+
     modGlobal::SetLogFile(dir / "c.htm/error.log");
-    RunBatch(host, {{"b.htm", true}});
+    host.Run({"b.htm"});
     EXPECT_EQ(host.problems.size(), 1u);
 }
 
@@ -108,6 +130,73 @@ TEST(BackupPathOf, TheLastDotOfThePagesOwnName) {
     EXPECT_EQ(BackupPathOf("/s/news.shtml"), "/s/news.bak");
     EXPECT_EQ(BackupPathOf("/s/a.b.html"), "/s/a.b.bak");
     EXPECT_EQ(BackupPathOf("/s.d/README"), "/s.d/README.bak");
+}
+
+// A site of pages that are one file (symbolic and hard links) or share a backup name,
+// made the same way from seed in two folders.
+void MakeTangledSite(const std::string& folder, unsigned seed) {
+    std::mt19937 random(seed);
+    const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    WriteFile(folder + "a.inc", "A" + std::to_string(seed) + "\r\n");
+    WriteFile(folder + "b.inc", "B\n");
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = "p" + std::to_string(i);
+        const std::string page = "<reririduruv=" + std::string(pick(2) ? "a" : "b") +
+                                 ".inc>\r\nold " + name + "\r\n</reririduruv>\r\n";
+        switch (pick(6)) {
+        case 0: // two pages, one backup name
+            WriteFile(folder + name + ".htm", page);
+            WriteFile(folder + name + ".html", page + "other\r\n");
+            break;
+        case 1: // a link to an earlier page
+            ::symlink(("p" + std::to_string(pick(i + 1)) + ".htm").c_str(),
+                      (folder + name + ".htm").c_str());
+            break;
+        case 2: // a hard link to an earlier page, if there is one
+            if (::link((folder + "p" + std::to_string(pick(i + 1)) + ".htm").c_str(),
+                       (folder + name + ".htm").c_str()) == 0)
+                break;
+            [[fallthrough]];
+        case 3: // a page whose backup name is another page
+            WriteFile(folder + name + ".bak", page);
+            [[fallthrough]];
+        default:
+            WriteFile(folder + name + ".htm", page);
+        }
+    }
+}
+
+// Every name of the folder with its content (a link as its target), and what the run said.
+std::string Outcome(const std::string& folder, const RecordingHost& host) {
+    std::string text;
+    for (const std::string& name : FolderNames(folder)) {
+        std::error_code notLink;
+        const auto target = std::filesystem::read_symlink(folder + name, notLink);
+        text += name + (notLink ? "=" + ReadFile(folder + name) : "->" + target.string()) + "\n";
+    }
+    for (const auto& list : {host.entries, host.problems})
+        for (const std::string& line : list)
+            text += line + "\n";
+    return std::regex_replace(text, std::regex(folder), "DIR/");
+}
+
+TEST(PagesInFlight, ComeToWhatOnePageAfterTheOtherComesTo) {
+    for (unsigned seed = 1; seed <= 30; ++seed) {
+        std::string outcomes[2];
+        for (const int inFlight : {1, kMostPagesInFlight}) {
+            TempDir dir;
+            MakeTangledSite(dir.path(), seed);
+            std::vector<std::string> pages;
+            ASSERT_EQ(ListFiles(dir.path(), kAllFilesPattern, pages), 0);
+            std::erase_if(pages, [](const std::string& name) { return name.ends_with(".inc"); });
+            RecordingHost host(dir.path());
+            host.options.backup = true;
+            host.options.pagesInFlight = inFlight;
+            host.Run(pages);
+            outcomes[inFlight == 1 ? 0 : 1] = Outcome(dir.path(), host);
+        }
+        ASSERT_EQ(outcomes[1], outcomes[0]) << "seed " << seed;
+    }
 }
 
 } // namespace

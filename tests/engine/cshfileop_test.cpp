@@ -82,10 +82,17 @@ TEST(CSHFileOp, OperationsWithLiteralNames) {
     }
 }
 
-TEST(CSHFileOp, AnEmptySourceListAndTheTrash) {
+TEST(CSHFileOp, EmptyListsAndNamesAndTheTrash) {
     CSHFileOp op;
     EXPECT_FALSE(op.CopyFiles());
     EXPECT_EQ(op.ErrorDescription(), "No source files specified file operation");
+    for (const bool emptySource : {true, false}) {
+        CSHFileOp named;
+        named.AddSourceFile(emptySource ? "" : "/etc/hostname");
+        named.AddDestFile(emptySource ? "/tmp/x" : "");
+        EXPECT_FALSE(named.CopyFiles());
+        EXPECT_EQ(named.ErrorNumber(), ENOENT);
+    }
 
     TempDir dir;
     TempDir data;

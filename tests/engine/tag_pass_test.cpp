@@ -1,13 +1,13 @@
-// The pass's output and problem rules, as one table. Every row runs at the normal buffer
-// sizes and at tiny ones (so tags and line ends fall across buffer edges), checked, refreshed
-// as only-changed (a plain refresh is compared with it by the fuzz target), then once more
-// when it is up to date.
+// The pass's output and problem rules, as one table, through the batch run every host
+// runs. Every row runs at the normal buffer sizes and at tiny ones (so tags and line ends
+// fall across buffer edges): checked, refreshed one page at a time and with pages in
+// flight, refreshed as only-changed, then once more when it is up to date.
 
 #include "batch_run.h"
-#include "mod_global.h"
 #include "support.h"
 #include "text_stream.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sys/stat.h>
@@ -22,7 +22,7 @@ struct Row {
     std::string entry;        // "PAGE,N", or ">PAGE,reason" with the page left as it was
     std::string expected;     // the page afterwards, for a page with blocks
     std::string problem = {}; // the message box text; "DIR/" stands for the folder
-    bool stable = true;       // refreshing the refreshed page changes nothing
+    std::int64_t line = 0;    // the line the problem names
 };
 
 const std::string kBinary("\x00\xff\x80 \xc3\xa4 <\x01>", 10);
@@ -37,6 +37,7 @@ const std::vector<std::pair<std::string, std::string>> kIncludes = {
     {"sub/part.inc", "part\n"},
     {"nested.inc", "x\r\n</REririduruv>\r\n"},
     {"bin.inc", kBinary + "\r\n" + kBinary},
+    {"reririDuruv.tmp", "an include like any other\r\n"},
 };
 
 // clang-format off
@@ -47,10 +48,12 @@ const Row kRows[] = {
      "x<reririduruv=nav.inc><a>one</a>\r\n<a>two</a>\r\n</reririduruv>kept\r\n"},
     {"any letter case, the name keeps its case", "<REriRIDURUV=Menu.htm>\r\n</REririduruv>\r\n", "page.htm,1",
      "<REriRIDURUV=Menu.htm>menu\r\n</REririduruv>\r\n"},
-    {"empty include", "<reririduruv=empty.inc>\r\nold\r\n</reririduruv>\r\n", "page.htm,1",
-     "<reririduruv=empty.inc></reririduruv>\r\n"},
-    {"closing tag before the opening tag on its line", "a</reririduruv>b<reririduruv=Menu.htm>c\r\nnext\r\n", "page.htm,1",
-     "a</reririduruv>b<reririduruv=Menu.htm>menu\r\n</reririduruv>b<reririduruv=Menu.htm>c\r\nnext\r\n", {}, false},
+    {"empty include; the program's old file name is a name like any other",
+     "<reririduruv=empty.inc>\r\nold\r\n</reririduruv>\r\n<reririduruv=reririDuruv.tmp></reririduruv>\r\n", "page.htm,2",
+     "<reririduruv=empty.inc></reririduruv>\r\n<reririduruv=reririDuruv.tmp>an include like any other\r\n</reririduruv>\r\n"},
+    {"a closing tag before the opening tag does not end its block",
+     "a</reririduruv>b<reririduruv=Menu.htm>c\r\nold\r\n</reririduruv>end\r\n", "page.htm,1",
+     "a</reririduruv>b<reririduruv=Menu.htm>menu\r\n</reririduruv>end\r\n"},
     {"blocks do not nest; an include is read for each block",
      "<reririduruv=Menu.htm>\r\n<reririduruv=other.inc>\r\n</reririduruv>\r\nmid\r\n<reririduruv=Menu.htm>\r\n</reririduruv>\r\n", "page.htm,2",
      "<reririduruv=Menu.htm>menu\r\n</reririduruv>\r\nmid\r\n<reririduruv=Menu.htm>menu\r\n</reririduruv>\r\n"},
@@ -69,15 +72,18 @@ const Row kRows[] = {
      "<reririduruv=sub\\part.inc>\r\n</reririduruv>\r\n<reririduruv=DIR/sub/part.inc></reririduruv>\r\n", "page.htm,2",
      "<reririduruv=sub\\part.inc>part\r\n</reririduruv>\r\n<reririduruv=DIR/sub/part.inc>part\r\n</reririduruv>\r\n"},
     {"no block", "plain\nlines\n", "page.htm,0", ""},
-    {"missing include", "<reririduruv=\"nav.inc\">\r\n</reririduruv>\r\n", ">page.htm,missing repl. file", "",
-     "Could not locate replacement file DIR/\"nav.inc\""},
+    {"missing include", "one\r\n<reririduruv=\"nav.inc\">\r\n</reririduruv>\r\n", ">page.htm,missing repl. file", "",
+     "Could not locate replacement file DIR/\"nav.inc\"", 2},
     {"empty name is the folder itself", "<reririduruv=>\r\n</reririduruv>\r\n", ">page.htm,missing repl. file", "",
-     "Could not locate replacement file DIR/"},
-    {"no closing tag", "<reririduruv=nav.inc>\r\nold\r\n", ">page.htm,unmatched tags", "", "Unmatched tags found in page.htm"},
+     "Could not locate replacement file DIR/", 1},
+    {"no closing tag after the opening tag", "<reririduruv=nav.inc>\r\nold\r\n", ">page.htm,unmatched tags", "",
+     "Unmatched tags found in page.htm", 1},
+    {"only a closing tag before it", "a\r\ntext</reririduruv><reririduruv=nav.inc>tail\r\n", ">page.htm,unmatched tags", "",
+     "Unmatched tags found in page.htm", 2},
     {"no > after the keyword", "<reririduruv=nav.inc\r\n</reririduruv>\r\n", ">page.htm,unmatched tags", "",
-     "Unmatched tags found in page.htm"},
-    {"include with a closing tag, checked before the closing tag is sought", "<reririduruv=nested.inc>\r\nno end\r\n",
-     ">page.htm,nested tags", "", "Nested tags found in DIR/nested.inc"},
+     "Unmatched tags found in page.htm", 1},
+    {"include with a closing tag, checked before the closing tag is sought", "\n\n<reririduruv=nested.inc>\r\nno end\r\n",
+     ">page.htm,nested tags", "", "Nested tags found in DIR/nested.inc", 3},
 };
 // clang-format on
 
@@ -87,8 +93,6 @@ class TagPassTable : public ::testing::TestWithParam<std::tuple<int, bool>> {
         ::mkdir((dir / "sub").c_str(), 0755);
         for (const auto& [name, bytes] : kIncludes)
             WriteFile(dir / name, bytes);
-        // Copying the temporary file into itself would never end: it must be refused.
-        WriteFile(dir / modGlobal::kTempFileName, "left over\r\n");
         if (std::get<1>(GetParam()))
             text::SetBufferSizes(52, 3);
     }
@@ -98,14 +102,17 @@ class TagPassTable : public ::testing::TestWithParam<std::tuple<int, bool>> {
         return std::regex_replace(text, std::regex("DIR/"), dir.path());
     }
 
-    // Runs the pass over the row's page in one mode and checks the entry and the problem.
-    void Run(const Row& row, const PassOptions& options) {
+    // Runs the row's page in one mode and checks the entry and the problem.
+    RecordingHost Run(const Row& row, RunOptions options) {
         RecordingHost host(dir.path());
-        const PageOutcome outcome = ProcessFile(host, "page.htm", options);
-        EXPECT_EQ(host.entries, std::vector<std::string>{row.entry});
-        EXPECT_LE(host.problems.size(), 1u);
+        options.folder = dir.path();
+        host.options = options;
+        const RunOutcome outcome = host.Run({"page.htm"});
+        EXPECT_EQ(host.entries.front(), row.entry);
         EXPECT_EQ(host.problems.empty() ? "" : host.problems[0], Expand(row.problem));
-        EXPECT_EQ(outcome.wouldChange, options.checkOnly && !row.expected.empty());
+        EXPECT_EQ(host.reported.empty() ? 0 : host.reported[0].line, row.line);
+        EXPECT_EQ(outcome.wouldChange.size(), options.checkOnly && !row.expected.empty());
+        return host;
     }
 
     TempDir dir;
@@ -118,17 +125,24 @@ TEST_P(TagPassTable, InEveryMode) {
     const std::string expected = row.expected.empty() ? page : Expand(row.expected);
     const std::string path = dir / "page.htm";
 
-    PassOptions check;
+    RunOptions check;
     check.checkOnly = true;
-    PassOptions onlyChanged;
+    check.keepRefreshed = true;
+    RunOptions onlyChanged;
     onlyChanged.onlyChanged = true;
+    RunOptions oneAtATime;
+    oneAtATime.pagesInFlight = 1;
     WriteFile(path, page);
-    Run(row, check);
+    const RecordingHost checked = Run(row, check);
     EXPECT_EQ(ReadFile(path), page) << "a check changes nothing";
-    Run(row, onlyChanged);
-    EXPECT_EQ(ReadFile(path), expected);
-    if (!row.stable)
-        return;
+    EXPECT_EQ(checked.refreshed, row.expected.empty() ? std::vector<std::string>{}
+                                                      : std::vector<std::string>{expected});
+    for (const RunOptions& options : {RunOptions{}, oneAtATime, onlyChanged}) {
+        WriteFile(path, page);
+        Run(row, options);
+        EXPECT_EQ(ReadFile(path), expected);
+    }
+    EXPECT_EQ(FolderNames(dir.path()).size(), kIncludes.size() + 1) << "nothing is left beside it";
 
     // Up to date now: a check finds nothing to change, and the page is left alone.
     const long before = Modified(path);
@@ -142,5 +156,37 @@ TEST_P(TagPassTable, InEveryMode) {
 INSTANTIATE_TEST_SUITE_P(Rows, TagPassTable,
                          ::testing::Combine(::testing::Range(0, static_cast<int>(std::size(kRows))),
                                             ::testing::Bool()));
+
+// Every line of a page, as the scanner sees it.
+std::vector<std::vector<std::int64_t>> Scan(const std::string& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY));
+    text::PageScanner scanner(RealDisk(), fd.get());
+    std::vector<std::vector<std::int64_t>> lines;
+    for (text::Line line; scanner.NextLine(line);)
+        lines.push_back({line.start, line.end, line.next, static_cast<int>(line.lineEnd),
+                         line.opening, line.tagEnd, line.closing, line.closingAfterTag});
+    return lines;
+}
+
+// Each tag and line end at every position across the buffer's edge, for every buffer size
+// from the smallest up to a few tags' length more: the scanner sees what it sees in one
+// buffer.
+TEST(PageScanner, TagsAndLineEndsAcrossEveryBufferEdge) {
+    TempDir dir;
+    const std::string lines = "a</reririduruv>b<REriRIDURUV=n.inc>c</reririduruv>d\r\n"
+                              "e\r\rf\n\n<reririduruv=x.inc>></reririduruv>\r";
+    for (std::size_t buffer = 52; buffer <= 52 + 3 * text::kClosingTagLength; ++buffer) {
+        for (std::size_t pad = 0; pad <= buffer + text::kClosingTagLength; ++pad) {
+            const std::string page = std::string(pad, 'x') + lines + std::string(pad % 5, 'y') +
+                                     lines + std::string(buffer, 'z');
+            WriteFile(dir / "page", page);
+            text::SetBufferSizes(256 * 1024, 64 * 1024);
+            const auto whole = Scan(dir / "page");
+            text::SetBufferSizes(buffer, 1);
+            ASSERT_EQ(Scan(dir / "page"), whole) << "buffer " << buffer << ", pad " << pad;
+        }
+    }
+    text::SetBufferSizes(256 * 1024, 64 * 1024);
+}
 
 } // namespace

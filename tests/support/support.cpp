@@ -130,9 +130,20 @@ bool OnCi() {
     return ci != nullptr && std::string(ci) == "true";
 }
 
-void RecordingHost::doEvents() {
+RunOutcome RecordingHost::Run(const std::vector<std::string>& pages) {
+    entries.clear();
+    const RunOutcome outcome = RunBatch(options, pages, *this);
+    if (outcome.aborted)
+        entries.push_back(kAbortedLine);
+    entries.push_back(ProcessedLine(outcome.processed));
+    entries.push_back(SkippedLine(outcome.skipped));
+    return outcome;
+}
+
+bool RecordingHost::doEvents() {
     if (onDoEvents)
         onDoEvents(*this);
+    return abort;
 }
 
 void RecordingHost::pageStage(const std::string& page, PageStage stage) {
@@ -140,21 +151,35 @@ void RecordingHost::pageStage(const std::string& page, PageStage stage) {
 }
 
 void RecordingHost::showProblem(const Problem& problem) {
+    reported.push_back(problem);
     problems.push_back(ProblemMessage(problem));
     events.push_back("problem:" + problems.back());
 }
 
-void RecordingHost::pageFinished(const std::string& page, const PageOutcome& outcome) {
-    entries.push_back(ProcessedEntry(page, outcome));
+void RecordingHost::pageFinished(const PageOutcome& outcome) {
+    if (outcome.refreshed >= 0) {
+        std::string bytes(1 << 20, '\0');
+        const ssize_t got = ::pread(outcome.refreshed, bytes.data(), bytes.size(), 0);
+        refreshed.push_back(bytes.substr(0, got < 0 ? 0 : static_cast<std::size_t>(got)));
+    }
+    entries.push_back(ProcessedEntry(outcome));
     events.push_back("entry:" + entries.back());
 }
 
-void RecordingHost::runClosed(bool aborted) {
-    if (aborted)
-        entries.push_back(kAbortedLine);
-    events.push_back(aborted ? "closed:aborted" : "closed:done");
-    entries.push_back(ProcessedLine(state.ProcessedCount));
-    entries.push_back(SkippedLine(state.SkippedCount));
+int FakeDisk::BeforeOn(DiskCall call, int fd) {
+    std::string path;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const auto known = paths_.find(fd);
+        if (known != paths_.end())
+            path = known->second;
+    }
+    return Before(call, path);
+}
+
+void FakeDisk::Opened(int fd, const std::string& path) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    paths_[fd] = path;
 }
 
 } // namespace testing_support

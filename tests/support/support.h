@@ -7,6 +7,8 @@
 #include "disk.h"
 
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -76,43 +78,35 @@ ProgramRun RunProgram(const std::vector<std::string>& command);
     }
 bool OnCi();
 
-// Records every event in order as a line: "stage:TEXT", "wait", "problem:TEXT",
-// "entry:TEXT", "status:" (cleared), "start", "recent", "end", "closed:aborted|done";
-// problems and entries are worded as the window words them.
-class RecordingHost : public BatchHost {
+// Runs pages as a host does and records every event in order as a line: "stage:TEXT",
+// "wait", "problem:TEXT", "entry:TEXT"; problems and entries are worded as the window words
+// them, and the entries end with the run's closing lines.
+class RecordingHost : public RunEvents {
   public:
-    explicit RecordingHost(std::string folder) : folder_(std::move(folder)) {}
+    explicit RecordingHost(const std::string& folder) { options.folder = folder; }
+    RunOptions options;
     std::vector<std::string> events;
-    std::vector<std::string> entries;  // the processed-files list as the window shows it
-    std::vector<std::string> problems; // the texts shown in message boxes
-    bool backup = false;
-    bool errMsgOff = false;
+    std::vector<std::string> entries;   // the processed-files list as the window shows it
+    std::vector<std::string> problems;  // the texts shown in message boxes
+    std::vector<Problem> reported;      // the problems themselves
+    std::vector<std::string> refreshed; // checking with keepRefreshed: each page's new bytes
+    bool abort = false;                 // an Abort click
     std::function<void(RecordingHost&)> onDoEvents;
-    RunState state;
 
-    std::string pathDisplay() const override { return folder_; }
-    bool backupOriginals() const override { return backup; }
-    bool errorMessagesOff() const override { return errMsgOff; }
-    RunState& runState() override { return state; }
-    void doEvents() override;
+    // The batch run over pages with options, the closing lines added to entries.
+    RunOutcome Run(const std::vector<std::string>& pages);
+
+    bool doEvents() override;
     void pageStage(const std::string& page, PageStage stage) override;
     void waitingForFolder() override { events.push_back("wait"); }
     void showProblem(const Problem& problem) override;
-    void pageFinished(const std::string& page, const PageOutcome& outcome) override;
-    void clearProcessed() override { entries.clear(); }
-    void runStarted() override { events.push_back("start"); }
-    void clearStatus() override { events.push_back("status:"); }
-    void UpdateRecentFolders() override { events.push_back("recent"); }
-    void runEnded() override { events.push_back("end"); }
-    void runClosed(bool aborted) override;
-
-  private:
-    std::string folder_;
+    void pageFinished(const PageOutcome& outcome) override;
 };
 
-// A disk whose every call is first shown to before(call, path): a non-zero errno value
-// fails the call; anything else the hook does (count, change a file, end the process)
-// happens right before the call.
+// A disk whose every call is first shown to before(call, path), a call on a descriptor with
+// the path it was opened with: a non-zero errno value fails the call; anything else the hook
+// does (count, change a file, end the process) happens right before the call. The hook is
+// called from the run's threads too.
 class FakeDisk : public Disk {
   public:
     std::function<int(DiskCall call, const std::string& path)> before;
@@ -121,6 +115,12 @@ class FakeDisk : public Disk {
     int Before(DiskCall call, const std::string& path) override {
         return before ? before(call, path) : 0;
     }
+    int BeforeOn(DiskCall call, int fd) override;
+    void Opened(int fd, const std::string& path) override;
+
+  private:
+    std::mutex mutex_;
+    std::map<int, std::string> paths_;
 };
 
 } // namespace testing_support
