@@ -20,6 +20,22 @@ void OnAbortSignal(int) {
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
+} // namespace
+
+std::string ProblemLine(const Problem& problem, const std::string& prefix) {
+    Problem named = problem;
+    std::string where;
+    if (!problem.page.empty()) {
+        named.page = prefix + problem.page;
+        where = named.page + (problem.line > 0 ? ":" + std::to_string(problem.line) : "") + ": ";
+    }
+    const std::string reason =
+        problem.error > 0 ? ": " + std::string(std::strerror(problem.error)) : "";
+    return "reririduruv-cli: " + where + ProblemMessage(named) + reason;
+}
+
+namespace {
+
 // The whole content of an open file; false when it cannot be read.
 bool ReadWholeFile(int fd, std::string& bytes) {
     Disk& disk = RealDisk();
@@ -94,10 +110,7 @@ void CliHost::waitingForFolder() {
 void CliHost::showProblem(const Problem& problem) {
     ClearProgress();
     std::fflush(stdout);
-    Problem named = problem;
-    if (!problem.page.empty())
-        named.page = prefix_ + problem.page;
-    std::fprintf(stderr, "%s\n", ProblemMessage(named).c_str());
+    std::fprintf(stderr, "%s\n", ProblemLine(problem, prefix_).c_str());
 }
 
 void CliHost::pageFinished(const PageOutcome& outcome) {

@@ -11,6 +11,11 @@
 #include <functional>
 #include <string>
 
+// A problem as editors and CI read it: "reririduruv-cli: PAGE:LINE: TEXT: REASON", the page
+// named by its path relative to the site (prefix + its name), the line and the reason where
+// there is one; a run's own problem "reririduruv-cli: TEXT: REASON".
+std::string ProblemLine(const Problem& problem, const std::string& prefix);
+
 class CliHost : public RunEvents {
   public:
     enum class Detail {

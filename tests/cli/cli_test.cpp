@@ -64,8 +64,10 @@ TEST_F(CliTest, ProblemsGoToStderrOrTheLogAndSetExitStatusOne) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, ">broken.htm,missing repl. file\n>missing.htm,read error\na.html,1\n"
                        ">1 file(s) processed. \n>2 file(s) skipped.\n");
-    EXPECT_EQ(run.err, "Could not locate replacement file " + site.path() +
-                           "gone.inc\nCould not read file missing.htm\n");
+    EXPECT_EQ(run.err, "reririduruv-cli: broken.htm:1: Could not locate replacement file " +
+                           site.path() +
+                           "gone.inc: No such file or directory\nreririduruv-cli: missing.htm: "
+                           "Could not read file missing.htm: No such file or directory\n");
 
     TempDir logs;
     run = Cli({"--log", logs / "error.log", site.path(), "broken.htm"});
@@ -113,10 +115,13 @@ TEST_F(CliTest, RecursiveNamesPagesByTheirPathAndReportsUnreadableFolders) {
     EXPECT_EQ(run.out, "a.html,1\nb.shtml,0\nindex.HTM,1\n>blog/broken.htm,unmatched tags\n"
                        ">blog/link.htm,missing repl. file\nblog/2026/post.htm,1\n"
                        ">3 file(s) processed. \n>3 file(s) skipped.\n");
-    EXPECT_EQ(run.err,
-              "Unmatched tags found in blog/broken.htm\nCould not locate replacement file " +
-                  site.path() + "blog/../../nav.inc\nCould not read folder " + site.path() +
-                  "locked/\n");
+    EXPECT_EQ(run.err, "reririduruv-cli: blog/broken.htm:1: Unmatched tags found in "
+                       "blog/broken.htm\nreririduruv-cli: blog/link.htm:1: Could not locate "
+                       "replacement file " +
+                           site.path() +
+                           "blog/../../nav.inc: No such file or directory\nreririduruv-cli: "
+                           "Could not read folder " +
+                           site.path() + "locked/: Permission denied\n");
     EXPECT_EQ(ReadFile(site / ".git/hidden.htm"), "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
 }
 
@@ -199,7 +204,8 @@ TEST_F(CliTest, WatchRefreshesExactlyThePagesThatDependOnWhatWasSaved) {
     const ProgramRun run = cli.Wait();
     EXPECT_EQ(run.status, 130);
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '['), 4) << "the burst is refreshed once";
-    EXPECT_EQ(run.err, "Could not locate replacement file " + site.path() + "foot.inc\n");
+    EXPECT_EQ(run.err, "reririduruv-cli: Could not locate replacement file " + site.path() +
+                           "foot.inc: No such file or directory\n");
     EXPECT_FALSE(Exists(site / "reririDuruv.tmp"));
 }
 
