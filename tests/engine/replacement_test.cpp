@@ -7,6 +7,7 @@
 #include "support.h"
 
 #include <atomic>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -108,7 +109,7 @@ TEST_F(ReplacementTest, KilledOrFailingAtAnyCallThePageIsOldOrNew) {
                     if (++calls != at)
                         return 0;
                     if (kill)
-                        ::_exit(9);
+                        ::kill(::getpid(), SIGKILL);
                     failedPath = path;
                     failed = call;
                     return EIO;
