@@ -193,6 +193,19 @@ void frmMain::mnuAbout_Click() {
     about.exec();
 }
 
+void frmMain::ChooseFolder(const std::string& folder) {
+    // As a recent folder is chosen: the folder dialog goes to the folder, and a folder that
+    // it cannot read, which it has reported, leaves the window as it was.
+    const std::string previous = pathDisplay_;
+    setPathDisplay(modGlobal::AddBackslash(folder));
+    if (!modGlobal::SyncFolderDialog(*folderDialog_, *this)) {
+        setPathDisplay(previous);
+        return;
+    }
+    modGlobal::FillAvailableFiles(*folderDialog_, *this);
+    EnableProcessButton();
+}
+
 void frmMain::setPathDisplay(const std::string& folder) {
     pathDisplay_ = folder;
     ui->txtPathdisplay->setText(ShownName(folder));

@@ -39,6 +39,9 @@ class frmMain : public QMainWindow, public RunEvents, public AvailableFilesWindo
     void mnuErrmsgoff_Click();
     void mnuHelp_Click();
     void mnuAbout_Click();
+    // Chooses folder (a relative name is taken from the working folder) as picking it in the
+    // folder dialog and confirming does: the dialog's own listing fills the list.
+    void ChooseFolder(const std::string& folder);
 
     // AvailableFilesWindow
     std::string pathDisplay() const override { return pathDisplay_; }

@@ -1,5 +1,6 @@
-// The main window: its message boxes as one table, the run it starts, the options it keeps,
-// names of any bytes, and the list's double-click.
+// The main window: its message boxes as one table, the run it starts and what it does while
+// that run goes on, the options it keeps, names of any bytes, the list's double-click, and
+// the program's command line.
 
 #include "frm_main.h"
 #include "mod_global.h"
@@ -11,6 +12,7 @@
 #include <QAction>
 #include <QPushButton>
 #include <QTest>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -66,6 +68,8 @@ const Box kMissing{"Could not locate replacement file SITE/gone.inc", "reririDur
                    Icon::Critical};
 
 enum Situation { kNone = 0, kErrorsOffSet = 1, kBroken = 2, kAbort = 4, kEmptyList = 8 };
+// During the run: Process, File "Process file(s)" and a double-click; the window closed.
+constexpr int kRestart = 16, kClose = 32;
 
 struct RunRow {
     const char* what;
@@ -91,6 +95,10 @@ TEST_F(MainWindowTest, EveryMessageBoxOfARun) {
         {"aborted",               kAbort,         2, {}, {kSure, kAborted},
          {">>processing aborted!", ">0 file(s) processed. ", ">0 file(s) skipped."}},
         {"nothing listed",        kEmptyList,    -1, {}, {kProcessAll, kNoFiles}, {}},
+        {"started again",         kRestart,    1, {}, {kSure, kDone},
+         {"caf\uFFFD.htm,1", ">1 file(s) processed. ", ">0 file(s) skipped."}},
+        {"closed",                kErrorsOffSet | kClose, -1, {}, {kErrorsOff, kProcessAll},
+         {">>processing aborted!", ">0 file(s) processed. ", ">0 file(s) skipped."}},
     };
     // clang-format on
     for (const RunRow& row : rows) {
@@ -108,6 +116,14 @@ TEST_F(MainWindowTest, EveryMessageBoxOfARun) {
         if (row.situation & kAbort)
             QTimer::singleShot(0, Child<QPushButton>(window.get(), "cmdAbort"),
                                &QPushButton::click);
+        if (row.situation & kClose)
+            QTimer::singleShot(0, window.get(), &QWidget::close);
+        if (row.situation & kRestart)
+            QTimer::singleShot(0, window.get(), [&] {
+                Child<QPushButton>(window.get(), "cmdProcess")->click();
+                Action("mnuProcess")->trigger();
+                QTest::mouseDClick(List("lstSelected")->viewport(), Qt::LeftButton);
+            });
         boxes.shown.clear();
         boxes.answers = row.answers;
         Action("mnuProcess")->trigger();
@@ -123,8 +139,68 @@ TEST_F(MainWindowTest, EveryMessageBoxOfARun) {
         };
         EXPECT_EQ(describe(boxes.shown), describe(row.expected));
         EXPECT_EQ(Entries(List("lstProcessed")), row.entries);
-        const bool refreshed = row.entries.size() > 2 && !(row.situation & (kBroken | kAbort));
+        const bool refreshed = !row.entries.isEmpty() && !row.entries[0].startsWith('>');
         EXPECT_EQ(ReadFile(site / pages[row.selected < 0 ? 0 : row.selected]) == kNew, refreshed);
+        EXPECT_EQ(window->isVisible(), !(row.situation & kClose)) << "closed once the run ended";
+        EXPECT_EQ(store.Read(StoredSettings::kErrmsgoffKey).value_or(""),
+                  row.situation & kClose ? "True" : "");
+    }
+}
+
+TEST_F(MainWindowTest, EscAndTheCloseBoxOfARealBoxAnswerCancel) {
+    MessageBox::SetAnswerer(nullptr);
+    ShowSite();
+    List("lstProcessed")->addItem("last run");
+    for (int i = 0; i < 6; ++i) {
+        const Box box = QList<Box>{kErrorsOff, kProcessAll, kSure}[i / 2];
+        const bool selected = box.text != kProcessAll.text;
+        Action("mnuErrmsgoff")->setChecked(box.text == kErrorsOff.text);
+        List("lstSelected")->item(1)->setSelected(selected);
+        QStringList shown;
+        QTimer answer; // every box shown gets the same answer, so none is left waiting
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            if (QWidget* shownBox = QApplication::activeModalWidget()) {
+                shown << shownBox->property("text").toString();
+                i % 2 ? (void)shownBox->close() : QTest::keyClick(shownBox, Qt::Key_Escape);
+            }
+        });
+        answer.start(0);
+        window->cmdProcess_Click();
+        EXPECT_EQ(shown.join("; "), box.text) << (i % 2 ? "the close box" : "Esc");
+        EXPECT_EQ(Entries(List("lstProcessed")), QStringList{"last run"});
+        EXPECT_EQ(List("lstSelected")->selectedItems().size(), selected ? 1 : 0);
+    }
+}
+
+TEST_F(MainWindowTest, AFolderGivenAtStartIsChosenAsInTheFolderDialog) {
+    store.Write(StoredSettings::kHtmlKey, "1");
+    Start();
+    window->ChooseFolder(std::filesystem::relative(site.path())); // from the working folder
+    EXPECT_EQ(window->pathDisplay(), std::filesystem::canonical(site.path()).string() + "/");
+    EXPECT_EQ(Entries(List("lstSelected")), (QStringList{"1.htm", "3.htm", "caf\uFFFD.htm"}));
+    EXPECT_TRUE(Child<QPushButton>(window.get(), "cmdProcess")->isDefault());
+    EXPECT_EQ(boxes.shown.size() + List("lstProcessed")->count(), 0);
+    EXPECT_TRUE(StoredSettings::ReadRecentFolders().empty());
+}
+
+TEST(WindowCommandLine, AnswersWithoutADisplay) {
+    const std::string program = WINDOW_PATH;
+    const std::string rows[][4] = {
+        // arguments, exit status, start of stdout, of stderr
+        {"--version", "0", "reririduruv " RERIRIDURUV_VERSION "\n", ""},
+        {"--help", "0", "Usage: reririduruv ", ""},
+        {"--help >/dev/full", "3", "", "reririduruv: could not write the output: No space"},
+        {"--bogus .", "2", "", "reririduruv: unknown option --bogus ("},
+        {"-display :9 " + program + "-gone", "2", "", "reririduruv: " + program + "-gone: No such"},
+        {program, "2", "", "reririduruv: " + program + ": Not a directory\n"},
+        {"-- . -x", "2", "", "reririduruv: one FOLDER at most, not also -x\n"},
+    };
+    for (const auto& [arguments, status, out, err] : rows) {
+        // No QT_QPA_PLATFORM, no DISPLAY: nothing here may need a display.
+        const ProgramRun run = RunProgram({"env", "-i", "bash", "-c", program + " " + arguments});
+        EXPECT_EQ(std::to_string(run.status), status) << arguments << run.err;
+        EXPECT_EQ(run.out.substr(0, out.size()), out) << arguments;
+        EXPECT_EQ(run.err.substr(0, err.size()), err) << arguments;
     }
 }
 
