@@ -34,24 +34,7 @@ std::string ProblemLine(const Problem& problem, const std::string& prefix) {
     return "reririduruv-cli: " + where + ProblemMessage(named) + reason;
 }
 
-namespace {
-
-// The whole content of an open file; false when it cannot be read.
-bool ReadWholeFile(int fd, std::string& bytes) {
-    Disk& disk = RealDisk();
-    bytes.clear();
-    char chunk[64 * 1024];
-    for (;;) {
-        std::size_t got = 0;
-        if (disk.Read(fd, chunk, sizeof chunk, static_cast<off_t>(bytes.size()), got) != 0)
-            return false;
-        if (got == 0)
-            return true;
-        bytes.append(chunk, got);
-    }
-}
-
-} // namespace
+namespace {} // namespace
 
 CliHost::CliHost(const Options& options)
     : options_(options), terminal_(::isatty(STDERR_FILENO) == 1) {}
@@ -136,19 +119,26 @@ void CliHost::Write(const char* data, std::size_t size) {
 }
 
 void CliHost::PrintDiff(const PageOutcome& outcome) {
-    std::string before;
-    std::string after;
     FileDescriptor page;
     struct stat status {};
-    const int error = RealDisk().OpenForReading(folder_ + outcome.page, page, status);
-    if (error != 0 || !ReadWholeFile(page.get(), before) || outcome.refreshed < 0 ||
-        !ReadWholeFile(outcome.refreshed, after)) {
+    const std::string path = prefix_ + outcome.page;
+    int error = RealDisk().OpenForReading(folder_ + outcome.page, page, status);
+    std::string diff;
+    if (error == 0)
+        error = outcome.refreshed < 0
+                    ? ENOSPC
+                    : UnifiedDiffOfFiles(RealDisk(), page.get(), outcome.refreshed, "a/" + path,
+                                         "b/" + path, diff);
+    if (error == EFBIG) {
+        ClearProgress();
+        std::fprintf(stderr,
+                     "reririduruv-cli: %s: diff not shown: its changes span more than %zu bytes "
+                     "or %zu lines\n",
+                     path.c_str(), kMostDiffBytes, kMostDiffLines);
+    } else if (error != 0) {
         Report(Problem{ProblemKind::ReadFailed, outcome.page, {}, error, 0});
         ++diffProblems_;
-        return;
     }
-    const std::string path = prefix_ + outcome.page;
-    const std::string diff = UnifiedDiff(before, after, "a/" + path, "b/" + path);
     Write(diff.data(), diff.size());
 }
 

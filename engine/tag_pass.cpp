@@ -150,7 +150,9 @@ bool Pass::Compare() {
     if (const int error = disk_.OpenForReading(pagePath_, page_, opened_))
         return Fail(ProblemKind::ReadFailed, error);
     target_ = pagePath_;
-    if (options_.keepRefreshed)
+    // The refreshed bytes to be shown are kept in a nameless file beside the page, on the
+    // disk that has room for the page, or else in the system's scratch folder.
+    if (options_.keepRefreshed && disk_.OpenNameless(FolderOf(pagePath_), refreshed_) != 0)
         (void)disk_.OpenNameless(ScratchFolder(), refreshed_);
     CheckSink check(disk_, page_.get(), refreshed_.get());
     if (!Read(check))
