@@ -1,6 +1,7 @@
 #include "tag_pass.h"
 
 #include "mod_global.h"
+#include "owners_rights.h"
 #include "text_stream.h"
 
 #include <cerrno>
@@ -76,6 +77,7 @@ class Pass {
     bool Write();
     bool CopyPage(text::PageScanner& scanner, text::OutputSink& out);
     bool RefreshBlock(text::PageScanner& scanner, const text::Line& line, text::OutputSink& out);
+    int OpenInclude(const std::string& path, FileDescriptor& fd, struct stat& status);
     // The page's name, and the name its links lead to, still lead to the file that was
     // opened, unchanged since.
     bool StillThePage();
@@ -227,7 +229,7 @@ bool Pass::RefreshBlock(text::PageScanner& scanner, const text::Line& line, text
     struct stat includeStat {};
     if (nameLength > PATH_MAX)
         return FailBlock(ProblemKind::MissingInclude, ENAMETOOLONG, includePath);
-    if (const int error = disk_.OpenForReading(includePath, includeFd, includeStat))
+    if (const int error = OpenInclude(includePath, includeFd, includeStat))
         return FailBlock(ProblemKind::MissingInclude, error, includePath);
     text::IncludeFile include(disk_, includeFd.get());
     bool nested = false;
@@ -262,6 +264,15 @@ bool Pass::RefreshBlock(text::PageScanner& scanner, const text::Line& line, text
     if (!scanner.CopyRange(closing, closingLine.end, out) || !out.Write(lineEnd_))
         return FailCopying(scanner, out);
     return true;
+}
+
+// With the rights of the page's owner: a run as root copies into a page only what its owner
+// could read.
+int Pass::OpenInclude(const std::string& path, FileDescriptor& fd, struct stat& status) {
+    const OwnersRights owner(opened_);
+    if (!owner.taken())
+        return EPERM;
+    return disk_.OpenForReading(path, fd, status);
 }
 
 bool Pass::StillThePage() {

@@ -216,6 +216,33 @@ TEST_F(ReplacementTest, BackupsNeverReplaceWhatTheyShouldNot) {
     EXPECT_EQ(host.entries[1], ">x.bak,backup err") << "a check comes to the same verdict";
 }
 
+// A run as root reads a page's includes with the rights of the page's owner: what the owner
+// could not read is missing, never copied into the page.
+TEST_F(ReplacementTest, AsRootIncludesAreReadWithTheRightsOfThePagesOwner) {
+    REQUIRE_ROOT();
+    ::chmod(dir.path().c_str(), 0755);
+    WriteFile(dir / "secret", "root's\r\n");
+    ::chmod((dir / "secret").c_str(), 0600);
+    WriteFile(dir / "group.inc", "the group's\r\n");
+    ::chown((dir / "group.inc").c_str(), 0, 65534);
+    ::chmod((dir / "group.inc").c_str(), 0640);
+    const std::vector<std::tuple<uid_t, std::string, std::string>> rows = {
+        {0, "secret", "index.htm,1"},
+        {65534, "secret", ">index.htm,missing repl. file"},
+        {65534, "group.inc", "index.htm,1"},
+        {65534, "nav.inc", "index.htm,1"}};
+    for (const auto& [owner, include, entry] : rows) {
+        const std::string page = "<reririduruv=" + include + ">\r\n</reririduruv>\r\n";
+        WriteFile(dir / "index.htm", page);
+        ::chown((dir / "index.htm").c_str(), owner, owner);
+        RecordingHost host(dir.path());
+        host.Run({"index.htm"});
+        EXPECT_EQ(host.entries[0], entry) << owner << " " << include;
+        EXPECT_EQ(ReadFile(dir / "index.htm") == page, entry[0] == '>');
+        EXPECT_EQ(host.reported.empty() ? 0 : host.reported[0].error, entry[0] == '>' ? EACCES : 0);
+    }
+}
+
 // Another program at work while a page is refreshed: right before the first disk call for
 // which when() holds, change() runs.
 struct Disturbance {
