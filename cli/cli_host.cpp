@@ -22,11 +22,33 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
 } // namespace
 
+std::string Printable(const std::string& name) {
+    std::string printed;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n')
+            printed += "\\n";
+        else if (c == '\t')
+            printed += "\\t";
+        else if (c == '\r')
+            printed += "\\r";
+        else if (c == '\\')
+            printed += "\\\\";
+        else if (byte < 0x20 || byte == 0x7F) {
+            printed += "\\x";
+            modGlobal::AppendHex(printed, byte);
+        } else
+            printed += c;
+    }
+    return printed;
+}
+
 std::string ProblemLine(const Problem& problem, const std::string& prefix) {
     Problem named = problem;
+    named.path = Printable(problem.path);
     std::string where;
     if (!problem.page.empty()) {
-        named.page = prefix + problem.page;
+        named.page = Printable(prefix + problem.page);
         where = named.page + (problem.line > 0 ? ":" + std::to_string(problem.line) : "") + ": ";
     }
     const std::string reason =
@@ -47,7 +69,8 @@ void CliHost::InstallSignals() {
     struct sigaction action {};
     action.sa_handler = OnAbortSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    // Not restarted: a signal also ends a wait in a system call.
+    action.sa_flags = 0;
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
         sigaction(signal, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
@@ -74,10 +97,10 @@ void CliHost::Report(const Problem& problem) {
 
 void CliHost::pageStage(const std::string& page, PageStage stage) {
     if (options_.detail == Detail::Verbose)
-        PrintLine(StatusText(prefix_ + page, stage));
+        PrintLine(StatusText(Printable(prefix_ + page), stage));
     if (stage == PageStage::Started) {
         ++pagesStarted_;
-        currentPage_ = prefix_ + page;
+        currentPage_ = Printable(prefix_ + page);
         DrawProgress();
     }
 }
@@ -87,7 +110,7 @@ void CliHost::waitingForFolder() {
         return;
     toldWaiting_ = true;
     ClearProgress();
-    std::fprintf(stderr, "reririduruv-cli: %s\n", WaitingText(folder_).c_str());
+    std::fprintf(stderr, "reririduruv-cli: %s\n", WaitingText(Printable(folder_)).c_str());
 }
 
 void CliHost::showProblem(const Problem& problem) {
@@ -98,7 +121,7 @@ void CliHost::showProblem(const Problem& problem) {
 
 void CliHost::pageFinished(const PageOutcome& outcome) {
     if (!options_.checking && options_.detail != Detail::Quiet)
-        PrintLine(ProcessedEntry(prefix_ + outcome.page, outcome));
+        PrintLine(ProcessedEntry(Printable(prefix_ + outcome.page), outcome));
     if (options_.diff && outcome.wouldChange)
         PrintDiff(outcome);
 }
@@ -109,10 +132,15 @@ void CliHost::PrintLine(const std::string& line) {
 }
 
 void CliHost::Write(const char* data, std::size_t size) {
-    if (outputLost_)
+    if (outputLost_ || stopped_)
         return;
     if (std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0)
         return;
+    // A signal that ends the run also ends a wait for a reader who does not read.
+    if (errno == EINTR && abortSignalled != 0) {
+        stopped_ = true;
+        return;
+    }
     outputLost_ = true;
     ClearProgress();
     std::fprintf(stderr, "reririduruv-cli: could not write the list: %s\n", std::strerror(errno));
@@ -121,7 +149,7 @@ void CliHost::Write(const char* data, std::size_t size) {
 void CliHost::PrintDiff(const PageOutcome& outcome) {
     FileDescriptor page;
     struct stat status {};
-    const std::string path = prefix_ + outcome.page;
+    const std::string path = Printable(prefix_ + outcome.page);
     int error = RealDisk().OpenForReading(folder_ + outcome.page, page, status);
     std::string diff;
     if (error == 0)

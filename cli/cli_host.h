@@ -16,6 +16,10 @@
 // there is one; a run's own problem "reririduruv-cli: TEXT: REASON".
 std::string ProblemLine(const Problem& problem, const std::string& prefix);
 
+// A name as it is printed: control characters and the backslash as C escapes (\n, \t, \\,
+// \xNN), so that one name is always one line.
+std::string Printable(const std::string& name);
+
 class CliHost : public RunEvents {
   public:
     enum class Detail {
@@ -81,6 +85,7 @@ class CliHost : public RunEvents {
     std::string prefix_;
     int diffProblems_ = 0;
     bool outputLost_ = false;
+    bool stopped_ = false; // a write was ended by an abort signal
     bool toldWaiting_ = false;
     bool progressShown_ = false;
     bool terminal_ = false;

@@ -5,7 +5,9 @@
 #include "mod_global.h"
 #include "wording.h"
 
+#include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -70,7 +72,14 @@ int SiteRun::Close(const RunTotals& totals) {
     if (options_.check) {
         if (!options_.quiet)
             for (const std::string& name : totals.wouldChange)
-                host_.PrintLine(name);
+                host_.PrintLine(Printable(name));
+        // A failing check says what to do about it, also when it prints nothing else.
+        if (!totals.wouldChange.empty() && !host_.outputLost()) {
+            const std::size_t count = totals.wouldChange.size();
+            std::fprintf(stderr, "reririduruv-cli: %zu %s out of date; refresh %s with: %s\n",
+                         count, count == 1 ? "page is" : "pages are", count == 1 ? "it" : "them",
+                         RefreshCommand(options_).c_str());
+        }
     } else {
         if (totals.aborted && !host_.outputLost())
             host_.PrintLine(kAbortedLine);
@@ -81,10 +90,30 @@ int SiteRun::Close(const RunTotals& totals) {
         return kExitOutputLost;
     if (totals.aborted)
         return kExitAborted;
+    if (options_.check && totals.problems > 0)
+        return kExitCheckProblems;
     if (totals.problems > 0 || !totals.wouldChange.empty())
         return kExitProblems;
     return 0;
 }
+
+namespace {
+
+// The error log must not be one of the pages: each problem would change the page.
+std::string LogAmongPages(const std::string& log, const std::vector<SiteFolder>& site) {
+    struct stat logStatus {};
+    if (log.empty() || ::stat(log.c_str(), &logStatus) != 0)
+        return {};
+    for (const SiteFolder& folder : site)
+        for (const std::string& page : folder.pages) {
+            struct stat status {};
+            if (::stat((folder.path + page).c_str(), &status) == 0 && SameFile(status, logStatus))
+                return "the log cannot be one of the pages: " + log;
+        }
+    return {};
+}
+
+} // namespace
 
 int RunSite(const CliOptions& options) {
     const std::string folder = modGlobal::AddBackslash(options.folder);
@@ -92,11 +121,15 @@ int RunSite(const CliOptions& options) {
     std::vector<SiteFolder> site;
     if (options.pages.empty()) {
         if (const int error = ListSite(folder, options.allFiles ? kAllFilesPattern : kHtmlPatterns,
-                                       options.recursive, false, site))
+                                       options.recursive, false, site, options.exclude))
             return UsageError("cannot read folder: " + folder + ": " + std::strerror(error));
     } else {
         site.push_back({folder, "", options.pages, 0});
+        std::erase_if(site[0].pages,
+                      [&](const std::string& page) { return Excluded(page, options.exclude); });
     }
+    if (const std::string wrong = LogAmongPages(options.logFile, site); !wrong.empty())
+        return UsageError(wrong);
     std::size_t pageCount = 0;
     for (const SiteFolder& siteFolder : site)
         pageCount += siteFolder.pages.size();

@@ -1,6 +1,7 @@
 #include "site_walk.h"
 
 #include "file_list.h"
+#include "options.h"
 
 #include <set>
 #include <sys/stat.h>
@@ -10,8 +11,9 @@ namespace {
 
 class SiteWalk {
   public:
-    SiteWalk(const std::string& patterns, bool keepEmpty, std::vector<SiteFolder>& folders)
-        : patterns_(patterns), keepEmpty_(keepEmpty), folders_(folders) {}
+    SiteWalk(const std::string& patterns, bool keepEmpty, const std::vector<std::string>& exclude,
+             std::vector<SiteFolder>& folders)
+        : patterns_(patterns), keepEmpty_(keepEmpty), exclude_(exclude), folders_(folders) {}
 
     // Adds folder and everything below it; the errno value when folder cannot be read.
     int Walk(const std::string& path, const std::string& prefix, bool recursive) {
@@ -33,16 +35,20 @@ class SiteWalk {
             folders_.push_back(std::move(folder));
             return 0;
         }
+        std::erase_if(folder.pages,
+                      [&](const std::string& name) { return Excluded(prefix + name, exclude_); });
         if (prefix.empty() || keepEmpty_ || !folder.pages.empty())
             folders_.push_back(std::move(folder));
         for (const std::string& name : subFolders)
-            Walk(path + name + "/", prefix + name + "/", recursive);
+            if (!Excluded(prefix + name, exclude_) && !Excluded(prefix + name + "/", exclude_))
+                Walk(path + name + "/", prefix + name + "/", recursive);
         return 0;
     }
 
   private:
     const std::string& patterns_;
     const bool keepEmpty_;
+    const std::vector<std::string>& exclude_;
     std::vector<SiteFolder>& folders_;
     std::set<std::pair<dev_t, ino_t>> visited_;
 };
@@ -50,7 +56,7 @@ class SiteWalk {
 } // namespace
 
 int ListSite(const std::string& folder, const std::string& patterns, bool recursive, bool keepEmpty,
-             std::vector<SiteFolder>& folders) {
+             std::vector<SiteFolder>& folders, const std::vector<std::string>& exclude) {
     folders.clear();
-    return SiteWalk(patterns, keepEmpty, folders).Walk(folder, "", recursive);
+    return SiteWalk(patterns, keepEmpty, exclude, folders).Walk(folder, "", recursive);
 }
