@@ -8,12 +8,14 @@
 #include "tag_pass.h"
 #include "wording.h"
 
+#include <atomic>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
 #include <regex>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 
 using namespace testing_support;
 
@@ -109,6 +111,35 @@ TEST_F(BatchRunTest, WithErrorMessagesOffProblemsGoToTheLogAfterAHeader) {
     modGlobal::SetLogFile(dir / "c.htm/error.log");
     host.Run({"b.htm"});
     EXPECT_EQ(host.problems.size(), 1u);
+}
+
+// Two runs in one folder take turns: the second waits, says so once, and neither fails the
+// other's pages.
+TEST_F(BatchRunTest, TwoRunsInOneFolderTakeTurns) {
+    RecordingHost second(dir.path());
+    std::thread other;
+    std::atomic<bool> waited = false;
+    second.onDoEvents = [&](RecordingHost& host) {
+        waited = waited || host.events.back() == "wait";
+    };
+    FakeDisk disk;
+    disk.before = [&](DiskCall call, const std::string&) {
+        // The first run holds the folder while its first page is on its way.
+        if (call == DiskCall::Sync && !other.joinable()) {
+            other = std::thread([&] { second.Run(pages); });
+            for (int tries = 0; tries < 500 && !waited; ++tries)
+                ::usleep(10 * 1000);
+        }
+        return 0;
+    };
+    RecordingHost first(dir.path());
+    first.options.disk = &disk;
+    first.Run(pages);
+    other.join();
+    EXPECT_TRUE(waited);
+    EXPECT_EQ(std::count(second.events.begin(), second.events.end(), "wait"), 1);
+    EXPECT_EQ(first.problems.size() + second.problems.size(), 2u) << "only b.htm's, once each";
+    EXPECT_EQ(second.entries[0], "a.htm,1");
 }
 
 TEST(LogHeaderLine, DateAndTimeForms) {
