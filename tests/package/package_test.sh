@@ -55,22 +55,22 @@ if [ "$(id -u)" -eq 0 ] && [ -z "$(dpkg-query -W reririduruv reririduruv-cli 2>/
     apt_install reririduruv-cli "$cli_deb"
     root=""
 fi
-mkdir -p "$work/site/sub"
+mkdir -p "$work/site/sub/pages.htm"
 printf 'nav\r\n' >"$work/site/nav.inc"
 printf '<reririduruv=../nav.inc>\r\nold\r\n</reririduruv>\r\n' >"$work/site/sub/page.htm"
-touch "$work/site/sub/page.txt"
+touch "$work/site/sub/"{page.txt,.page.htm}
 out="$("$root/usr/bin/reririduruv-cli" --recursive "$work/site")" || fail "the run failed: $out"
 [ "$out" = $'sub/page.htm,1\n>1 file(s) processed. \n>0 file(s) skipped.' ] || fail "it printed $out"
 source "$root/usr/share/bash-completion/completions/reririduruv-cli"
 while IFS='|' read -r words expected; do
-    read -ra COMP_WORDS <<<"reririduruv-cli $words"
+    eval "COMP_WORDS=(reririduruv-cli $words)"
     COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
     _reririduruv_cli
     [ "${COMPREPLY[*]}" = "$expected" ] || fail "completing $words gave ${COMPREPLY[*]}"
 done <<EOF
 --ver|--verbose --version
 --log $work/si $work/si|$work/site
--r $work/site/sub p|page.htm
+-r $work/site/sub ''|page.htm
 EOF
 [ -z "$root" ] && apt_install reririduruv "$window_deb"
 [ "$(timeout 60 "$root/usr/bin/reririduruv" --version)" = "reririduruv $version" ] ||
