@@ -34,6 +34,7 @@ constexpr char kHelp[] =
     "folder, 3 when this text could not be written.\n";
 
 int Print(const char* text) {
+    std::signal(SIGPIPE, SIG_IGN); // a closed pipe is said as any other lost output
     if (std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0)
         return 0;
     std::fprintf(stderr, "reririduruv: could not write the output: %s\n", std::strerror(errno));
