@@ -173,42 +173,6 @@ TEST_F(CliTest, ALostListIsNeverSuccess) {
     }
 }
 
-TEST_F(CliTest, WatchRefreshesExactlyThePagesThatDependOnWhatWasSaved) {
-    ::mkdir((site / "blog").c_str(), 0755);
-    WriteFile(site / "foot.inc", "foot\r\n");
-    WriteFile(site / "blog/post.htm", "<reririduruv=../nav.inc>\r\n</reririduruv>\r\n");
-    WriteFile(site / "about.htm", "<reririduruv=foot.inc>\r\n</reririduruv>\r\n");
-    Program cli({kCli, "--watch", "--recursive", site.path()});
-    ASSERT_TRUE(cli.WaitForLines(">", 2)) << cli.out() << cli.err();
-    const long aboutBefore = Modified(site / "about.htm");
-    WriteFile(site / "nav.new", "<nav2/>\r\n");
-    ::rename((site / "nav.new").c_str(), (site / "nav.inc").c_str());
-    ASSERT_TRUE(cli.WaitForLines("[", 2));
-    ASSERT_TRUE(cli.WaitForLines(">", 4));
-    EXPECT_EQ(ReadFile(site / "blog/post.htm"),
-              "<reririduruv=../nav.inc><nav2/>\r\n</reririduruv>\r\n");
-    EXPECT_EQ(Modified(site / "about.htm"), aboutBefore) << "a page that does not depend on it";
-
-    WriteFile(site / "foot.inc", "foot2\r\n");
-    ::mkdir((site / "news").c_str(), 0755);
-    WriteFile(site / "news/new.htm", "<reririduruv=../foot.inc>\r\n</reririduruv>\r\n");
-    ASSERT_TRUE(cli.WaitForLines(">", 6));
-    EXPECT_EQ(cli.out().substr(cli.out().rfind("]\n") + 2),
-              "about.htm,1\nnews/new.htm,1\n>2 file(s) processed. \n>0 file(s) skipped.\n");
-    ::unlink((site / "foot.inc").c_str());
-    for (int i = 0; i < 500 && ::usleep(1000) == 0; ++i)
-        WriteFile(site / ("burst" + std::to_string(i) + ".htm"),
-                  "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
-    ASSERT_TRUE(cli.WaitForLines(">500 file(s) processed.", 1)) << cli.out();
-    cli.Signal(SIGINT);
-    const ProgramRun run = cli.Wait();
-    EXPECT_EQ(run.status, 130);
-    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '['), 4) << "the burst is refreshed once";
-    EXPECT_EQ(run.err, "reririduruv-cli: Could not locate replacement file " + site.path() +
-                           "foot.inc: No such file or directory\n");
-    EXPECT_FALSE(Exists(site / "reririDuruv.tmp"));
-}
-
 // The real thing where only the real thing proves it: a full disk, a read-only one, and
 // a user who may not give a page away.
 TEST_F(CliTest, FullAndReadOnlyDisksLeaveEveryPageAsItWas) {
