@@ -10,11 +10,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <filesystem>
 #include <map>
 #include <poll.h>
 #include <set>
@@ -38,39 +36,6 @@ std::string Now() {
     char text[32];
     std::strftime(text, sizeof text, "[%Y-%m-%d %H:%M:%S]", &local);
     return text;
-}
-
-// The one name the system gives a folder (as far as it exists), with "/".
-std::string CanonicalFolder(const std::string& folder) {
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(folder, error);
-    std::filesystem::path canonical = std::filesystem::weakly_canonical(absolute, error);
-    if (error)
-        canonical = absolute.lexically_normal();
-    return modGlobal::AddBackslash(canonical.string());
-}
-
-// An include file by its folder's one name and by its own name, which may be a link: two
-// pages that reach it by different paths depend on it alike, and a link is watched as
-// itself.
-std::string IncludeKey(const std::string& path) {
-    return CanonicalFolder(FolderOf(path)) + LastComponent(path);
-}
-
-// The include's name, then the name each link in turn leads to.
-std::vector<std::string> LinkChain(const std::string& key) {
-    std::vector<std::string> chain{key};
-    char target[PATH_MAX];
-    for (int hop = 0; hop < 40; ++hop) {
-        const ssize_t size = ::readlink(chain.back().c_str(), target, sizeof target);
-        if (size <= 0)
-            break;
-        std::string next(target, static_cast<std::size_t>(size));
-        if (next.front() != '/')
-            next = ParentFolder(chain.back()) + next;
-        chain.push_back(IncludeKey(next));
-    }
-    return chain;
 }
 
 class SiteWatch {
@@ -327,7 +292,8 @@ bool SiteWatch::SubFolderChanged(const std::string& path, std::uint32_t mask) {
             ForgetFolder(folder);
         return wasFolder;
     }
-    if (!options_.recursive || LastComponent(path).front() == '.')
+    if (!options_.recursive || LastComponent(path).front() == '.' ||
+        !(mask & (IN_CREATE | IN_MOVED_TO | IN_ATTRIB)))
         return false;
     const FileDescriptor now = OpenSiteFolder(folder);
     struct stat status {};

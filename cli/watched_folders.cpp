@@ -5,10 +5,12 @@
 #include "mod_global.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -82,6 +84,34 @@ int ListOpenFolder(int folder, const std::string& patterns, std::vector<std::str
 
 std::string ParentFolder(const std::string& path) {
     return modGlobal::AddBackslash(FolderOf(path));
+}
+
+std::string CanonicalFolder(const std::string& folder) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(folder, error);
+    std::filesystem::path canonical = std::filesystem::weakly_canonical(absolute, error);
+    if (error)
+        canonical = absolute.lexically_normal();
+    return modGlobal::AddBackslash(canonical.string());
+}
+
+std::string IncludeKey(const std::string& path) {
+    return CanonicalFolder(FolderOf(path)) + LastComponent(path);
+}
+
+std::vector<std::string> LinkChain(const std::string& key) {
+    std::vector<std::string> chain{key};
+    char target[PATH_MAX];
+    for (int hop = 0; hop < 40; ++hop) {
+        const ssize_t size = ::readlink(chain.back().c_str(), target, sizeof target);
+        if (size <= 0)
+            break;
+        std::string next(target, static_cast<std::size_t>(size));
+        if (next.front() != '/')
+            next = ParentFolder(chain.back()) + next;
+        chain.push_back(IncludeKey(next));
+    }
+    return chain;
 }
 
 WatchedFolders::WatchedFolders()

@@ -1,8 +1,8 @@
 #pragma once
 
-// The folders a watch has inotify watches on, each known by the names the watch gave it, and
-// the road to the site's own folders: opened from the site's folder down, one name at a time,
-// never through a symbolic link.
+// The folders a watch has inotify watches on, each known by the names the watch gave it; the
+// road to the site's own folders, opened from the site's folder down, one name at a time,
+// never through a symbolic link; and the names an include file is watched by.
 
 #include <compare>
 #include <cstdint>
@@ -32,6 +32,15 @@ int ListOpenFolder(int folder, const std::string& patterns, std::vector<std::str
 
 // The folder that holds a file or a folder (which may end with "/"), ending with "/".
 std::string ParentFolder(const std::string& path);
+
+// The one name the system gives a folder (as far as it exists), with "/".
+std::string CanonicalFolder(const std::string& folder);
+// An include file by its folder's one name and by its own name, which may be a link: two
+// pages that reach it by different paths depend on it alike, and a link is watched as
+// itself.
+std::string IncludeKey(const std::string& path);
+// The include's name, then the name each link in turn leads to.
+std::vector<std::string> LinkChain(const std::string& key);
 
 class WatchedFolders {
   public:
