@@ -1,9 +1,13 @@
+// reririduruv: the desktop program. Its arguments are read first, then the main window
+// shows, with FOLDER chosen when one is given.
+
 #include "frm_main.h"
 #include "mod_global.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -51,7 +55,7 @@ int UsageError(const std::string& message) {
 // so that help, version and wrong usage need no display.
 std::optional<int> ReadArguments(int argc, char** argv, std::vector<char*>& qtArguments,
                                  std::optional<std::string>& folder) {
-    qtArguments.assign(argv, argv + 1);
+    qtArguments.assign(argv, argv + std::min(argc, 1));
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
