@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <regex>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -125,20 +126,63 @@ TEST_F(CliTest, RecursiveNamesPagesByTheirPathAndReportsUnreadableFolders) {
     EXPECT_EQ(ReadFile(site / ".git/hidden.htm"), "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
 }
 
-TEST_F(CliTest, WrongUsageExitsWithTwo) {
-    for (const std::vector<std::string>& arguments : {std::vector<std::string>{},
-                                                      {"--no-such-option", site.path()},
-                                                      {site / "not-there"},
-                                                      {site.path(), "../a.html"},
-                                                      {"--diff", site.path()},
-                                                      {"--quiet", "--verbose", site.path()},
-                                                      {"--recursive", site.path(), "a.html"}}) {
-        const ProgramRun run = Cli(arguments);
-        EXPECT_EQ(run.status, 2) << ::testing::PrintToString(arguments);
-        EXPECT_EQ(run.out, "");
-        EXPECT_NE(run.err, "");
+// The command line's answers, as one table: a command line (run by the shell where it needs
+// one), its exit status, output and error output. "SITE/" stands for the site's folder, "CLI"
+// for the program.
+TEST_F(CliTest, CommandLinesAndWhatTheyAnswer) {
+    WriteFile(site / "broken.htm", "a\r\n<reririduruv=gone.inc>\r\n</reririduruv>\r\n");
+    WriteFile(site / "big.htm",
+              "<reririduruv=nav.inc>\r\n</reririduruv>\r\n" + std::string(4000, 'x'));
+    WriteFile(site / "x\ny.htm", "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
+    ::mkdir((site / "partials").c_str(), 0755);
+    WriteFile(site / "partials/p.htm", "<reririduruv=../nav.inc>\r\n</reririduruv>\r\n");
+    ::mkfifo((site / "fifo").c_str(), 0644);
+    const std::string help = "Try 'reririduruv-cli --help' for more information.\n";
+    const std::string stale = "reririduruv-cli: 1 page is out of date; refresh it with: "
+                              "reririduruv-cli --only-changed SITE/ -- a.html ";
+    struct Row {
+        std::vector<std::string> command;
+        int status;
+        std::string out, err;
+    };
+    // clang-format off
+    const Row rows[] = {
+        {{}, 2, "", "reririduruv-cli: FOLDER is required\n" + help},
+        {{"SITE/", "-dash.htm"}, 2, "", "reririduruv-cli: The following argument was not expected: -dash.htm\n"
+         "reririduruv-cli: a FOLDER or PAGE whose name starts with '-' goes after '--'\n" + help},
+        {{"SITE/a.html"}, 2, "", "reririduruv-cli: not a folder: SITE/a.html\n"},
+        {{"SITE/gone"}, 2, "", "reririduruv-cli: folder not found: SITE/gone\n"},
+        {{"SITE/", ""}, 2, "", "reririduruv-cli: an empty PAGE names no file of FOLDER\n"},
+        {{"--recursive", "SITE/", "a.html"}, 2, "", "reririduruv-cli: --recursive takes every page below FOLDER, so no PAGE\n"},
+        {{"--log", "SITE/fifo", "SITE/"}, 2, "", "reririduruv-cli: the log must be an ordinary file: SITE/fifo is a FIFO\n"},
+        {{"--log", "SITE/a.html", "SITE/"}, 2, "", "reririduruv-cli: the log cannot be one of the pages: SITE/a.html\n"},
+        {{"--check", "--quiet", "SITE/", "a.html", "b.shtml"}, 1, "", stale + "b.shtml\n"},
+        {{"--check", "SITE/", "a.html", "broken.htm"}, 4, "a.html\n", "reririduruv-cli: broken.htm:2: Could not locate "
+         "replacement file SITE/gone.inc: No such file or directory\n" + stale + "broken.htm\n"},
+        {{"bash", "-c", "exec CLI --help > /dev/full"}, 3, "", "reririduruv-cli: could not write the output: No space left on device\n"},
+        {{"bash", "-c", "ulimit -f 1; exec CLI SITE/ big.htm"}, 1, ">big.htm,create error\n>0 file(s) processed. \n>1 file(s) skipped.\n",
+         "reririduruv-cli: big.htm: Could not create replaced file big.htm: File too large\n"},
+        {{"--recursive", "--exclude", "partials", "--exclude", "*.HTM", "--exclude", "b*", "SITE/"}, 0,
+         "a.html,1\nx\\ny.htm,1\n>2 file(s) processed. \n>0 file(s) skipped.\n", ""},
+    };
+    // clang-format on
+    const auto expand = [&](std::string text) {
+        text = std::regex_replace(text, std::regex("SITE/"), site.path());
+        return std::regex_replace(text, std::regex("CLI"), kCli);
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> command;
+        if (row.command.empty() || row.command[0] != "bash")
+            command.push_back(kCli);
+        for (const std::string& word : row.command)
+            command.push_back(expand(word));
+        const ProgramRun run = RunProgram(command);
+        EXPECT_EQ(run.status, row.status) << ::testing::PrintToString(command);
+        EXPECT_EQ(run.out, row.out);
+        EXPECT_EQ(run.err, expand(row.err));
     }
-    EXPECT_EQ(ReadFile(site / "a.html"), "<reririduruv=nav.inc>\n</reririduruv>\n");
+    EXPECT_EQ(ReadFile(site / "big.htm").size(), 4039u) << "the page past the limit is as it was";
+    EXPECT_EQ(ReadFile(site / "partials/p.htm"), "<reririduruv=../nav.inc>\r\n</reririduruv>\r\n");
 }
 
 // The run waits for the folder another run holds, says so, and is stopped there.
@@ -199,6 +243,7 @@ TEST_F(CliTest, FullAndReadOnlyDisksLeaveEveryPageAsItWas) {
 TEST_F(CliTest, ThePageKeepsItsOwnerGroupModeAndAttributesOrIsLeft) {
     REQUIRE_ROOT();
     const std::string page = site / "index.HTM";
+    ::chmod(site.path().c_str(), 0755); // the owner reads the include files through it
     ::chown(page.c_str(), 1234, 4321);
     ::chmod(page.c_str(), 02664);
     if (::setxattr(page.c_str(), "user.origin", "hand", 4, 0) != 0)
