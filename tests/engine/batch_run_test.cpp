@@ -197,14 +197,9 @@ void MakeTangledSite(const std::string& folder, unsigned seed) {
     }
 }
 
-// Every name of the folder with its content (a link as its target), and what the run said.
+// The folder's files and what the run said, the folder's name left out.
 std::string Outcome(const std::string& folder, const RecordingHost& host) {
-    std::string text;
-    for (const std::string& name : FolderNames(folder)) {
-        std::error_code notLink;
-        const auto target = std::filesystem::read_symlink(folder + name, notLink);
-        text += name + (notLink ? "=" + ReadFile(folder + name) : "->" + target.string()) + "\n";
-    }
+    std::string text = Listing(folder) + "\n";
     for (const auto& list : {host.entries, host.problems})
         for (const std::string& line : list)
             text += line + "\n";

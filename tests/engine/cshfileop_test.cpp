@@ -4,7 +4,6 @@
 #include "support.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -22,23 +21,6 @@ struct OperationRow {
     bool succeeds;
     std::string after; // every file below the folder afterwards, as "name=content"
 };
-
-// "a=A f/i=I" for the folder's files, links as "l->b".
-std::string Contents(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
-        if (!entry.is_directory())
-            names.push_back(entry.path().string().substr(folder.size()));
-    std::sort(names.begin(), names.end());
-    std::string listing;
-    for (const std::string& name : names) {
-        std::error_code notLink;
-        const auto target = std::filesystem::read_symlink(folder + name, notLink);
-        listing += (listing.empty() ? "" : " ") + name +
-                   (notLink ? "=" + ReadFile(folder + name) : "->" + target.string());
-    }
-    return listing;
-}
 
 TEST(CSHFileOp, OperationsWithLiteralNames) {
     // clang-format off
@@ -78,7 +60,7 @@ TEST(CSHFileOp, OperationsWithLiteralNames) {
                             : row.operation == FO_RENAME ? op.RenameFiles()
                                                          : op.DeleteFiles();
         EXPECT_EQ(result, row.succeeds);
-        EXPECT_EQ(Contents(dir.path()), row.after);
+        EXPECT_EQ(Listing(dir.path()), row.after);
     }
 }
 

@@ -73,6 +73,22 @@ std::vector<std::string> FolderNames(const std::string& folder) {
     return names;
 }
 
+std::string Listing(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        if (entry.symlink_status().type() != std::filesystem::file_type::directory)
+            names.push_back(entry.path().string().substr(folder.size()));
+    std::sort(names.begin(), names.end());
+    std::string listing;
+    for (const std::string& name : names) {
+        std::error_code notLink;
+        const auto target = std::filesystem::read_symlink(folder + name, notLink);
+        listing += (listing.empty() ? "" : " ") + name +
+                   (notLink ? "=" + ReadFile(folder + name) : "->" + target.string());
+    }
+    return listing;
+}
+
 Program::Program(const std::vector<std::string>& command) {
     WriteFile(streams_ / "out", "");
     WriteFile(streams_ / "err", "");

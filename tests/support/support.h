@@ -41,6 +41,9 @@ struct stat StatusOf(const std::string& path);
 long Modified(const std::string& path);
 // The names in a folder, sorted, hidden ones included.
 std::vector<std::string> FolderNames(const std::string& folder);
+// Every file below folder, sorted, as "name=content", a link as "name->target", separated
+// by spaces: "a=A f/i=I l->a".
+std::string Listing(const std::string& folder);
 
 // A program run to its end: exit status (128 + signal when killed), stdout and stderr.
 struct ProgramRun {
