@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -155,8 +156,10 @@ void WatchedFolders::WatchFollowing(const std::string& folder) {
             return Add(wd, at);
         const int error = errno;
         if ((error != ENOENT && error != ENOTDIR) || at == "/") {
+            // A folder that cannot even be looked at is told apart by its name.
             struct stat status {};
-            ::stat(at.c_str(), &status);
+            if (::stat(at.c_str(), &status) != 0)
+                status.st_ino = std::hash<std::string>{}(at);
             return SayUnwatchable(IdOf(status), at, error);
         }
     }
