@@ -80,6 +80,8 @@ class SiteWatch {
     // Watches the folders of an include's name and of the names its links lead to.
     void Follow(const std::string& key);
     bool IsPage(const std::string& path) const;
+    // --exclude leaves out a page or, ending with "/", a folder.
+    bool Excludes(const std::string& path) const;
 
     // Refreshes the pages waiting for it, with a time stamp line before them.
     void Refresh();
@@ -150,11 +152,14 @@ int SiteWatch::AddFolder(int fd, const std::string& folder, std::vector<FileId>&
     }
     siteFolders_[folder] = id;
     for (const std::string& page : pages)
-        toRefresh_.insert(folder + page);
+        if (!Excludes(folder + page))
+            toRefresh_.insert(folder + page);
     if (!options_.recursive)
         return 0;
     above.push_back(id);
     for (const std::string& name : subFolders) {
+        if (Excludes(folder + name + "/"))
+            continue;
         const FileDescriptor sub(
             ::openat(fd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (sub.valid())
@@ -292,7 +297,7 @@ bool SiteWatch::SubFolderChanged(const std::string& path, std::uint32_t mask) {
             ForgetFolder(folder);
         return wasFolder;
     }
-    if (!options_.recursive || LastComponent(path).front() == '.' ||
+    if (!options_.recursive || LastComponent(path).front() == '.' || Excludes(folder) ||
         !(mask & (IN_CREATE | IN_MOVED_TO | IN_ATTRIB)))
         return false;
     const FileDescriptor now = OpenSiteFolder(folder);
@@ -344,8 +349,15 @@ bool SiteWatch::IsPage(const std::string& path) const {
     const std::string name = LastComponent(path);
     struct stat st {};
     return siteFolders_.count(ParentFolder(path)) && !name.empty() && name.front() != '.' &&
-           MatchesPatterns(name, patterns_) && ::stat(path.c_str(), &st) == 0 &&
+           MatchesPatterns(name, patterns_) && !Excludes(path) && ::stat(path.c_str(), &st) == 0 &&
            S_ISREG(st.st_mode);
+}
+
+bool SiteWatch::Excludes(const std::string& path) const {
+    const std::string relative = path.substr(root_.size());
+    return Excluded(relative, options_.exclude) ||
+           (relative.ends_with('/') &&
+            Excluded(relative.substr(0, relative.size() - 1), options_.exclude));
 }
 
 void SiteWatch::Refresh() {

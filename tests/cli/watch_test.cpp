@@ -35,7 +35,7 @@ TEST_F(WatchTest, RefreshesExactlyThePagesThatDependOnWhatWasSaved) {
     WriteFile(site / "foot.inc", "foot\r\n");
     WriteFile(site / "blog/post.htm", "<reririduruv=../nav.inc>\r\n</reririduruv>\r\n");
     WriteFile(site / "about.htm", "<reririduruv=foot.inc>\r\n</reririduruv>\r\n");
-    Program cli({kCli, "--watch", "--recursive", site.path()});
+    Program cli({kCli, "--watch", "--recursive", "--exclude", "burst1*", site.path()});
     ASSERT_TRUE(cli.WaitForLines(">", 2)) << cli.out() << cli.err();
     WriteFile(site / "nav.new", "<nav2/>\r\n");
     ::rename((site / "nav.new").c_str(), (site / "nav.inc").c_str());
@@ -52,7 +52,7 @@ TEST_F(WatchTest, RefreshesExactlyThePagesThatDependOnWhatWasSaved) {
     ::unlink((site / "foot.inc").c_str());
     for (int i = 0; i < 100 && ::usleep(1000) == 0; ++i)
         WriteFile(site / ("burst" + std::to_string(i) + ".htm"), kNav);
-    ASSERT_TRUE(cli.WaitForLines(">100 file(s) processed.", 1)) << cli.out();
+    ASSERT_TRUE(cli.WaitForLines(">89 file(s) processed.", 1)) << cli.out();
     cli.Signal(SIGINT);
     const ProgramRun run = cli.Wait();
     EXPECT_EQ(run.status, 130);
