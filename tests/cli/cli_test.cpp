@@ -36,29 +36,6 @@ class CliTest : public ::testing::Test {
     const std::string kIndexNew = "<reririduruv=nav.inc><nav/>\r\n</reririduruv>\r\n";
 };
 
-TEST_F(CliTest, RefreshesThePagesAndPrintsTheList) {
-    ProgramRun run = Cli({site.path()});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out,
-              "a.html,1\nb.shtml,0\nindex.HTM,1\n>2 file(s) processed. \n>1 file(s) skipped.\n");
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(ReadFile(site / "index.HTM"), kIndexNew);
-    EXPECT_EQ(ReadFile(site / "notes.txt"), "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
-
-    // Up to date: an only-changed run leaves the page alone, its modification time kept.
-    const long before = Modified(site / "index.HTM");
-    ASSERT_EQ(Cli({"--only-changed", site.path()}).status, 0);
-    EXPECT_EQ(Modified(site / "index.HTM"), before);
-
-    run = Cli({"--all-files", "--quiet", "--backup", site.path(), "notes.txt"});
-    EXPECT_EQ(run.out, ">1 file(s) processed. \n>0 file(s) skipped.\n");
-    EXPECT_EQ(ReadFile(site / "notes.bak"), "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
-    run = Cli({"--verbose", "--backup", site.path(), "a.html"});
-    EXPECT_EQ(run.out, "processing a.html...\nprocessing a.html (backing up)...\n"
-                       "processing a.html (saving new)...\na.html,1\n>1 file(s) processed. \n"
-                       ">0 file(s) skipped.\n");
-}
-
 TEST_F(CliTest, RecursiveNamesPagesByTheirPathAndReportsUnreadableFolders) {
     for (const char* folder : {"blog", "blog/2026", ".git", "empty", "locked"})
         ::mkdir((site / folder).c_str(), 0755);
@@ -141,6 +118,12 @@ TEST_F(CliTest, CommandLinesAndWhatTheyAnswer) {
         {{"--recursive", "--exclude", "partials", "--exclude", "*.HTM", "--exclude", "b*", "SITE/"}, 0,
          "a.html,1\nx\\ny.htm,1\n>2 file(s) processed. \n>0 file(s) skipped.\n", ""},
         {{"--check", "SITE/", "a.html", "x\ny.htm"}, 0, "", ""},
+        {{"--all-files", "--quiet", "--backup", "SITE/", "notes.txt"}, 0, ">1 file(s) processed. \n>0 file(s) skipped.\n", ""},
+        {{"--verbose", "--backup", "SITE/", "a.html"}, 0, "processing a.html...\nprocessing a.html (backing up)...\n"
+         "processing a.html (saving new)...\na.html,1\n>1 file(s) processed. \n>0 file(s) skipped.\n", ""},
+        {{"--exclude", "big.htm", "SITE/"}, 1, "a.html,1\nb.shtml,0\n>broken.htm,missing repl. file\nindex.HTM,1\n"
+         "x\\ny.htm,1\n>3 file(s) processed. \n>2 file(s) skipped.\n", "reririduruv-cli: broken.htm:2: Could not locate replacement "
+         "file SITE/gone.inc: No such file or directory\n"},
     };
     // clang-format on
     const auto expand = [&](std::string text) {
@@ -160,6 +143,11 @@ TEST_F(CliTest, CommandLinesAndWhatTheyAnswer) {
     }
     EXPECT_EQ(ReadFile(site / "big.htm").size(), 4039u) << "the page past the limit is as it was";
     EXPECT_EQ(ReadFile(site / "partials/p.htm"), "<reririduruv=../nav.inc>\r\n</reririduruv>\r\n");
+    EXPECT_EQ(ReadFile(site / "notes.bak"), "<reririduruv=nav.inc>\r\n</reririduruv>\r\n");
+    // Up to date: an only-changed run leaves the page alone, its modification time kept.
+    const long before = Modified(site / "index.HTM");
+    ASSERT_EQ(RunProgram({kCli, "--only-changed", site.path()}).status, 1);
+    EXPECT_EQ(Modified(site / "index.HTM"), before);
 }
 
 // The run waits for the folder another run holds, says so, and is stopped there.

@@ -1,5 +1,5 @@
-// The batch run: its order of events, abort, the error log, the summary, and pages in
-// flight that come to what one page after the other comes to.
+// The batch run: its order of events, the error log, the summary, two runs in one folder,
+// and pages in flight that come to what one page after the other comes to.
 
 #include "batch_run.h"
 #include "file_list.h"
@@ -55,23 +55,6 @@ TEST_F(BatchRunTest, EveryPageInListOrder) {
     EXPECT_EQ(FolderNames(dir.path()),
               (std::vector<std::string>{"a.htm", "b.htm", "c.htm", "nav.inc"}));
     EXPECT_FALSE(Exists(logs / "sub/error.log")) << "problems go to boxes, not the log";
-}
-
-TEST_F(BatchRunTest, AbortStopsBeforeTheNextLineAndLeavesThePageAsItWas) {
-    RecordingHost host(dir.path());
-    int lines = 0;
-    host.onDoEvents = [&](RecordingHost& h) {
-        if (h.events.back() == "stage:processing c.htm..." && ++lines == 2)
-            h.abort = true;
-    };
-    WriteFile(dir / "c.htm", "first\r\n<reririduruv=nav.inc>\r\nold\r\n</reririduruv>\r\n");
-    EXPECT_TRUE(host.Run({"c.htm", "a.htm"}).aborted);
-    EXPECT_EQ(ReadFile(dir / "c.htm"),
-              "first\r\n<reririduruv=nav.inc>\r\nold\r\n</reririduruv>\r\n");
-    EXPECT_EQ(host.entries,
-              (std::vector<std::string>{">>processing aborted!", ">0 file(s) processed. ",
-                                        ">0 file(s) skipped."}));
-    EXPECT_EQ(FolderNames(dir.path()).size(), 4u) << "nothing is left beside the pages";
 }
 
 // Each run's problems go after a header of its own; a log that cannot be written loses no
@@ -143,15 +126,13 @@ TEST_F(BatchRunTest, TwoRunsInOneFolderTakeTurns) {
 }
 
 TEST(LogHeaderLine, DateAndTimeForms) {
-    // clang-format off
-    const std::vector<std::tuple<int, int, int, int, std::string>> rows = {
-        {99, 2, 7, 21, "3/7/99 09:05 PM"}, {99, 2, 7, 0, "3/7/99 12:05 AM"},
-        {126, 11, 25, 12, "12/25/26 12:05 PM"}, {100, 0, 1, 9, "1/1/00 09:05 AM"}};
-    // clang-format on
-    for (const auto& [year, month, day, hour, stamp] : rows) {
-        std::tm when{};
-        when.tm_year = year, when.tm_mon = month, when.tm_mday = day, when.tm_hour = hour;
-        when.tm_min = 5;
+    for (const auto& [year, month, day, hour, stamp] :
+         std::vector<std::tuple<int, int, int, int, std::string>>{
+             {99, 2, 7, 21, "3/7/99 09:05 PM"},
+             {99, 2, 7, 0, "3/7/99 12:05 AM"},
+             {126, 11, 25, 12, "12/25/26 12:05 PM"},
+             {100, 0, 1, 9, "1/1/00 09:05 AM"}}) {
+        const std::tm when{0, 5, hour, day, month, year, 0, 0, 0, 0, nullptr};
         EXPECT_EQ(LogHeaderLine("C:/web/", when), "Processing path: C:/web/ - " + stamp);
     }
 }
