@@ -3,10 +3,13 @@
 #include "batch_run.h"
 #include "file_list.h"
 #include "mod_global.h"
+#include "watched_folders.h"
 #include "wording.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -40,6 +43,7 @@ SiteRun::SiteRun(const CliOptions& options, std::size_t pageCount)
 RunTotals SiteRun::Refresh(const std::vector<SiteFolder>& site) {
     RunTotals totals;
     const int diffProblemsBefore = host_.diffProblems();
+    FileDescriptor root;
     for (const SiteFolder& folder : site) {
         if (CliHost::AbortSignalled() || host_.outputLost()) {
             totals.aborted = true;
@@ -51,7 +55,20 @@ RunTotals SiteRun::Refresh(const std::vector<SiteFolder>& site) {
             ++totals.problems;
             continue;
         }
+        // Each folder is reached from the site's folder down without following a link, so a
+        // folder swapped for a link since the walk leads the run nowhere else.
+        if (!root.valid())
+            root = FileDescriptor(
+                ::open(folder.path.substr(0, folder.path.size() - folder.prefix.size()).c_str(),
+                       O_PATH | O_DIRECTORY | O_CLOEXEC));
+        const FileDescriptor held(root.valid() ? OpenFolderBelow(root.get(), folder.prefix) : -1);
+        if (!held.valid() && root.valid()) {
+            host_.Report(Problem{ProblemKind::FolderUnreadable, {}, folder.path, errno, 0});
+            ++totals.problems;
+            continue;
+        }
         runOptions_.folder = folder.path;
+        runOptions_.folderFd = held.get();
         const RunOutcome outcome = RunBatch(runOptions_, folder.pages, host_);
         totals.problems += outcome.problems;
         totals.processed += outcome.processed;
@@ -121,7 +138,7 @@ int RunSite(const CliOptions& options) {
     std::vector<SiteFolder> site;
     if (options.pages.empty()) {
         if (const int error = ListSite(folder, options.allFiles ? kAllFilesPattern : kHtmlPatterns,
-                                       options.recursive, false, site, options.exclude))
+                                       options.recursive, site, options.exclude))
             return UsageError("cannot read folder: " + folder + ": " + std::strerror(error));
     } else {
         site.push_back({folder, "", options.pages, 0});

@@ -11,9 +11,9 @@ namespace {
 
 class SiteWalk {
   public:
-    SiteWalk(const std::string& patterns, bool keepEmpty, const std::vector<std::string>& exclude,
+    SiteWalk(const std::string& patterns, const std::vector<std::string>& exclude,
              std::vector<SiteFolder>& folders)
-        : patterns_(patterns), keepEmpty_(keepEmpty), exclude_(exclude), folders_(folders) {}
+        : patterns_(patterns), exclude_(exclude), folders_(folders) {}
 
     // Adds folder and everything below it; the errno value when folder cannot be read.
     int Walk(const std::string& path, const std::string& prefix, bool recursive) {
@@ -37,7 +37,7 @@ class SiteWalk {
         }
         std::erase_if(folder.pages,
                       [&](const std::string& name) { return Excluded(prefix + name, exclude_); });
-        if (prefix.empty() || keepEmpty_ || !folder.pages.empty())
+        if (prefix.empty() || !folder.pages.empty())
             folders_.push_back(std::move(folder));
         for (const std::string& name : subFolders)
             if (!Excluded(prefix + name, exclude_) && !Excluded(prefix + name + "/", exclude_))
@@ -47,7 +47,6 @@ class SiteWalk {
 
   private:
     const std::string& patterns_;
-    const bool keepEmpty_;
     const std::vector<std::string>& exclude_;
     std::vector<SiteFolder>& folders_;
     std::set<std::pair<dev_t, ino_t>> visited_;
@@ -55,8 +54,8 @@ class SiteWalk {
 
 } // namespace
 
-int ListSite(const std::string& folder, const std::string& patterns, bool recursive, bool keepEmpty,
+int ListSite(const std::string& folder, const std::string& patterns, bool recursive,
              std::vector<SiteFolder>& folders, const std::vector<std::string>& exclude) {
     folders.clear();
-    return SiteWalk(patterns, keepEmpty, exclude, folders).Walk(folder, "", recursive);
+    return SiteWalk(patterns, exclude, folders).Walk(folder, "", recursive);
 }

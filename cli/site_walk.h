@@ -15,9 +15,9 @@ struct SiteFolder {
 // The site's folder with the pages that match patterns, then, with recursive, every
 // folder below it, each folder's own pages before its sub-folders. Hidden folders and
 // symbolic links to folders are left out, so a walk can never loop. Folders below the
-// site's folder that hold no page are left out unless keepEmpty; one that cannot be read
+// site's folder that hold no page are left out; one that cannot be read
 // to its end is kept with its error, so the run can report it where it comes. 0, or
 // the errno value of a site's folder that cannot be read. Pages and folders whose path
 // relative to folder matches one of the exclude patterns are left out.
-int ListSite(const std::string& folder, const std::string& patterns, bool recursive, bool keepEmpty,
+int ListSite(const std::string& folder, const std::string& patterns, bool recursive,
              std::vector<SiteFolder>& folders, const std::vector<std::string>& exclude = {});

@@ -70,11 +70,21 @@ bool Conflict(const PageIdentity& a, const PageIdentity& b) {
     return backsUp(a, b) || backsUp(b, a);
 }
 
+// The road to the pages' folder: through the descriptor the caller holds open, where the
+// system offers one, else by the folder's name.
+std::string PagesFolder(const RunOptions& options, Disk& disk) {
+    const std::string held = "/proc/self/fd/" + std::to_string(options.folderFd) + "/";
+    struct stat status {};
+    return options.folderFd >= 0 && disk.Status(held, status) == 0 && S_ISDIR(status.st_mode)
+               ? held
+               : options.folder;
+}
+
 class Run : public PassRun {
   public:
     Run(const RunOptions& options, RunEvents& events)
         : options_(options), disk_(options.disk != nullptr ? *options.disk : RealDisk()),
-          events_(events), folder_(FolderOf(options.folder + "x")),
+          events_(events), pages_(PagesFolder(options, disk_)), folder_(FolderOf(pages_ + "x")),
           inFlight_(static_cast<std::size_t>(std::max(1, options.pagesInFlight))) {
         if (inFlight_ > 1 && !options.checkOnly)
             flusher_ = std::make_unique<Flusher>(static_cast<int>(inFlight_));
@@ -82,9 +92,7 @@ class Run : public PassRun {
 
     RunOutcome Go(const std::vector<std::string>& pages);
 
-    bool HoldFolder() override {
-        return turn_.held() || turn_.Take(disk_, options_.folder, events_);
-    }
+    bool HoldFolder() override { return turn_.held() || turn_.Take(disk_, pages_, events_); }
 
     int MakeNewFile(const std::string& folder, NewFile& file) override {
         if (cleaned_.insert(folder).second)
@@ -123,13 +131,14 @@ class Run : public PassRun {
     const RunOptions& options_;
     Disk& disk_;
     RunEvents& events_;
-    const std::string folder_; // the pages' folder, without its final "/"
+    const std::string pages_;  // the road to the pages' folder, with "/"
+    const std::string folder_; // the same without its final "/"
     const std::size_t inFlight_;
     RunOutcome outcome_;
     FolderTurn turn_;
     std::set<std::string> cleaned_; // folders whose leftovers are gone
     std::set<std::string> written_; // folders that got new files
-    std::deque<Page> pages_;
+    std::deque<Page> queue_;        // pages from their pass to their entry, in list order
     std::deque<std::future<FileDescriptor>> made_;
     // Last, so its threads are gone before anything they use.
     std::unique_ptr<Flusher> flusher_;
@@ -151,10 +160,10 @@ RunOutcome Run::Go(const std::vector<std::string>& pages) {
 }
 
 void Run::Add(const std::string& name) {
-    Page page{std::make_unique<PagePass>(options_, disk_, events_, *this, name), {}, {}};
+    Page page{std::make_unique<PagePass>(options_, pages_, disk_, events_, *this, name), {}, {}};
     bool identified = true;
     if (!options_.checkOnly && (identified = page.pass->Identify(page.identity)))
-        for (Page& other : pages_)
+        for (Page& other : queue_)
             if (other.flushed.valid() && Conflict(page.identity, other.identity))
                 Flushed(other, true);
     if (identified && page.pass->Run()) {
@@ -163,20 +172,20 @@ void Run::Add(const std::string& name) {
         else
             page.pass->FlushAndPutInPlace();
     }
-    pages_.push_back(std::move(page));
+    queue_.push_back(std::move(page));
     Complete(false);
 }
 
 void Run::Complete(bool all) {
-    while (!pages_.empty()) {
-        Page& page = pages_.front();
+    while (!queue_.empty()) {
+        Page& page = queue_.front();
         if (page.flushed.valid()) {
-            if (!Flushed(page, all || pages_.size() >= inFlight_))
+            if (!Flushed(page, all || queue_.size() >= inFlight_))
                 return;
             page.flushed.get();
         }
         Report(page.pass->outcome());
-        pages_.pop_front();
+        queue_.pop_front();
     }
     turn_.Release();
 }
@@ -205,7 +214,7 @@ void Run::Report(PageOutcome& outcome) {
 }
 
 void Run::LetFolderGo() {
-    for (Page& page : pages_)
+    for (Page& page : queue_)
         if (page.flushed.valid())
             Flushed(page, true);
     turn_.Release();
@@ -260,8 +269,9 @@ void Run::FlushFolders() {
         if (error == 0 || error == EINVAL || error == ENOTSUP)
             continue;
         ++outcome_.problems;
+        const std::string named = folder == folder_ ? options_.folder : folder + "/";
         ReportProblem(events_, options_.errorMessagesOff,
-                      Problem{ProblemKind::FolderNotFlushed, {}, folder + "/", error, 0}, disk_);
+                      Problem{ProblemKind::FolderNotFlushed, {}, named, error, 0}, disk_);
     }
 }
 

@@ -33,6 +33,11 @@ struct RunOptions {
     bool keepRefreshed = false;
     // How many pages may be on their way at once; 1 is one page after the other.
     int pagesInFlight = kMostPagesInFlight;
+    // The pages' folder as the caller opened it (an O_PATH descriptor will do), or -1: pages
+    // are then reached through it and never again through the folder's name, so a folder
+    // swapped for a link meanwhile leads the run nowhere else. Include files are still
+    // named from folder.
+    int folderFd = -1;
     // The file system; the real one when null.
     Disk* disk = nullptr;
 };

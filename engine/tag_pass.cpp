@@ -52,10 +52,10 @@ std::string Normal(const std::string& path) {
 // The work of one page. Each failure notes its problem in the outcome and returns false.
 class Pass {
   public:
-    Pass(const RunOptions& options, Disk& disk, RunEvents& events, PassRun& run,
-         const std::string& pageName)
+    Pass(const RunOptions& options, const std::string& pages, Disk& disk, RunEvents& events,
+         PassRun& run, const std::string& pageName)
         : options_(options), disk_(disk), events_(events), run_(run), pageName_(pageName),
-          pagePath_(options.folder + pageName), newPage_(disk), backup_(disk) {
+          pagePath_(pages + pageName), newPage_(disk), backup_(disk) {
         outcome_.page = pageName;
     }
 
@@ -413,9 +413,9 @@ void Pass::Finish() {
     outcome_.result = blocks_ > 0 ? PageResult::Replaced : PageResult::NoBlocks;
 }
 
-PagePass::PagePass(const RunOptions& options, Disk& disk, RunEvents& events, PassRun& run,
-                   const std::string& pageName)
-    : pass_(std::make_unique<Pass>(options, disk, events, run, pageName)) {}
+PagePass::PagePass(const RunOptions& options, const std::string& pages, Disk& disk,
+                   RunEvents& events, PassRun& run, const std::string& pageName)
+    : pass_(std::make_unique<Pass>(options, pages, disk, events, run, pageName)) {}
 
 PagePass::~PagePass() = default;
 

@@ -40,8 +40,10 @@ struct PageIdentity {
 // of it.
 class PagePass {
   public:
-    PagePass(const RunOptions& options, Disk& disk, RunEvents& events, PassRun& run,
-             const std::string& pageName);
+    // The page is pageName in the folder reached as pages (options.folder, or a road to
+    // the folder the run holds open).
+    PagePass(const RunOptions& options, const std::string& pages, Disk& disk, RunEvents& events,
+             PassRun& run, const std::string& pageName);
     ~PagePass();
 
     // Looks up what the page will touch, before a page that touches the same may be

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <regex>
 #include <sys/file.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -182,29 +181,7 @@ TEST_F(CliTest, ALostListIsNeverSuccess) {
     }
 }
 
-// The real thing where only the real thing proves it: a full disk, a read-only one, and
-// a user who may not give a page away.
-TEST_F(CliTest, FullAndReadOnlyDisksLeaveEveryPageAsItWas) {
-    REQUIRE_ROOT();
-    TempDir disk;
-    ASSERT_EQ(::mount("tmpfs", disk.path().c_str(), "tmpfs", 0, "size=64k"), 0);
-    WriteFile(disk / "nav.inc", std::string(20000, 'n') + "\r\n");
-    WriteFile(disk / "wide.htm",
-              "<reririduruv=nav.inc>\r\n</reririduruv>\r\n" + std::string(30000, 'w'));
-    WriteFile(disk / "fill", std::string(8000, 'f'));
-    ProgramRun run = Cli({disk.path(), "wide.htm"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, ">wide.htm,create error\n>0 file(s) processed. \n>1 file(s) skipped.\n");
-    EXPECT_EQ(FolderNames(disk.path()), (std::vector<std::string>{"fill", "nav.inc", "wide.htm"}));
-
-    ASSERT_EQ(::mount(nullptr, disk.path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
-    run = Cli({"--check", disk.path(), "wide.htm"});
-    EXPECT_EQ(run.out, "wide.htm\n") << "a check works on a read-only disk";
-    run = Cli({disk.path(), "wide.htm"});
-    EXPECT_EQ(run.out, ">wide.htm,create error\n>0 file(s) processed. \n>1 file(s) skipped.\n");
-    ::umount2(disk.path().c_str(), MNT_DETACH);
-}
-
+// The real thing where only the real thing proves it: a user who may not give a page away.
 TEST_F(CliTest, ThePageKeepsItsOwnerGroupModeAndAttributesOrIsLeft) {
     REQUIRE_ROOT();
     const std::string page = site / "index.HTM";

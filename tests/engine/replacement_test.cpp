@@ -216,6 +216,25 @@ TEST_F(ReplacementTest, BackupsNeverReplaceWhatTheyShouldNot) {
     EXPECT_EQ(host.entries[1], ">x.bak,backup err") << "a check comes to the same verdict";
 }
 
+// The folder the caller holds open is the folder refreshed, also once its name leads
+// somewhere else: a folder swapped for a link leads the run nowhere else.
+TEST_F(ReplacementTest, TheFolderHeldOpenIsTheFolderRefreshed) {
+    TempDir outside;
+    WriteFile(outside / "index.htm", kOld);
+    WriteFile(outside / "nav.inc", "nav\r\n"); // include files are named from the folder
+    const std::string name = dir.path().substr(0, dir.path().size() - 1);
+    const FileDescriptor held(::open(name.c_str(), O_PATH | O_DIRECTORY));
+    ::rename(name.c_str(), (name + "-moved").c_str());
+    ::symlink(outside.path().c_str(), name.c_str());
+    RecordingHost host(dir.path());
+    host.options.folderFd = held.get();
+    host.Run({"index.htm"});
+    EXPECT_EQ(ReadFile(outside / "index.htm"), kOld);
+    EXPECT_EQ(ReadFile(name + "-moved/index.htm"), kNew);
+    ::unlink(name.c_str());
+    ::rename((name + "-moved").c_str(), name.c_str());
+}
+
 // A run as root reads a page's includes with the rights of the page's owner: what the owner
 // could not read is missing, never copied into the page.
 TEST_F(ReplacementTest, AsRootIncludesAreReadWithTheRightsOfThePagesOwner) {
