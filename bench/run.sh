@@ -11,7 +11,8 @@
 # SIZE_KB (default 40), BIG_MB (size of the large pages, default 200), BENCH_DIR (where the
 # sites are made, default a new folder in $TMPDIR or /tmp; it is removed afterwards),
 # STRACE=1 (also print the system calls of one refresh, needs strace), CLI (time this
-# reririduruv-cli instead of the one built here, say an earlier build to compare with).
+# reririduruv-cli instead of the one built here), BEFORE (also time this reririduruv-cli,
+# say an earlier build, in the same alternating runs, and print the two side by side).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 runs="${RUNS:-7}"
@@ -54,6 +55,8 @@ cp_copy="$work/copy"
 : >"$work/cpsync.cpu"
 : >"$work/floor1.times"
 : >"$work/floor8.times"
+: >"$work/before.times"
+before_cli="${BEFORE:-}"
 echo "== Timing: refresh vs the durable floor (one page at a time, 8 at once) vs cp -r vs cp -r + fsync,"
 echo "   $runs alternating runs each (after one warm-up), each on a fresh copy"
 for ((run = 0; run <= runs; run++)); do
@@ -67,6 +70,14 @@ for ((run = 0; run <= runs; run++)); do
     fi
     rm -rf "$refresh_copy"
     sync
+    if [ -n "$before_cli" ]; then
+        cp -r "$site" "$refresh_copy"
+        sync
+        measure "$before_cli" "$refresh_copy"
+        before_ns=$elapsed_ns
+        rm -rf "$refresh_copy"
+        sync
+    fi
     measure cp -r "$site" "$cp_copy"
     cp_ns=$elapsed_ns cp_cpu=$cpu_ns
     rm -rf "$cp_copy"
@@ -93,6 +104,7 @@ for ((run = 0; run <= runs; run++)); do
         echo "$cpsync_cpu" >>"$work/cpsync.cpu"
         echo "$floor1_ns" >>"$work/floor1.times"
         echo "$floor8_ns" >>"$work/floor8.times"
+        [ -z "$before_cli" ] || echo "$before_ns" >>"$work/before.times"
         echo "   run $run: refresh $(seconds "$ns") s, floor $(seconds "$floor1_ns") s, overlapped floor $(seconds "$floor8_ns") s, cp -r $(seconds "$cp_ns") s, cp -r + fsync $(seconds "$cpsync_ns") s; load $(cut -d' ' -f1 /proc/loadavg)"
     fi
 done
@@ -116,6 +128,12 @@ echo "median cp -r + fsync      $(seconds "$cpsync_median") s"
 echo "ratio refresh / floor            $(ratio "$refresh_median" "$floor1_median")"
 echo "ratio refresh / overlapped floor $(ratio "$refresh_median" "$floor8_median")   (target <= 1.25)"
 echo "ratio refresh / cp -r          $(ratio "$refresh_median" "$cp_median")"
+if [ -n "$before_cli" ]; then
+    before_median=$(median <"$work/before.times")
+    echo "median refresh of $before_cli   $(seconds "$before_median") s"
+    echo "ratio refresh / that refresh   $(ratio "$refresh_median" "$before_median")"
+    echo "ratio that refresh / overlapped floor $(ratio "$before_median" "$floor8_median")"
+fi
 echo "ratio refresh / (cp -r+fsync)  $(ratio "$refresh_median" "$cpsync_median")"
 echo "peak RSS of the refresh   $site_peak_kb KB"
 echo "processor time (user + system), medians: refresh $(seconds "$refresh_cpu") s, cp -r $(seconds "$cp_cpu") s, cp -r + fsync $(seconds "$cpsync_cpu") s"
