@@ -1,5 +1,5 @@
-// The batch run: its order of events, the error log, the summary, two runs in one folder,
-// and pages in flight that come to what one page after the other comes to.
+// The batch run: the error log, two runs in one folder, and pages in flight that come to
+// what one page after the other comes to.
 
 #include "batch_run.h"
 #include "file_list.h"
@@ -34,26 +34,6 @@ class BatchRunTest : public ::testing::Test {
     TempDir dir;
     TempDir logs;
 };
-
-// A page's events come in order, a problem right before its page's entry, and the entries
-// in list order (the flushes of pages overlap, so their stages may interleave).
-TEST_F(BatchRunTest, EveryPageInListOrder) {
-    RecordingHost host(dir.path());
-    const RunOutcome outcome = host.Run(pages);
-    const auto at = [&](const std::string& event) {
-        return std::find(host.events.begin(), host.events.end(), event) - host.events.begin();
-    };
-    EXPECT_LT(at("stage:processing a.htm..."), at("stage:processing a.htm (saving new)..."));
-    EXPECT_LT(at("stage:processing a.htm (saving new)..."), at("entry:a.htm,1"));
-    EXPECT_EQ(at("problem:Could not locate replacement file " + dir.path() + "gone.inc") + 1,
-              at("entry:>b.htm,missing repl. file"));
-    EXPECT_EQ(host.entries,
-              (std::vector<std::string>{"a.htm,1", ">b.htm,missing repl. file", "c.htm,0",
-                                        ">1 file(s) processed. ", ">2 file(s) skipped."}));
-    EXPECT_EQ(outcome.problems, 1);
-    EXPECT_EQ(host.reported[0].error, ENOENT);
-    EXPECT_FALSE(Exists(logs / "sub/error.log")) << "problems go to boxes, not the log";
-}
 
 // Each run's problems go after a header of its own; a log that cannot be written loses no
 // report (it is shown instead) and keeps whole lines only, also when the disk fills in the
