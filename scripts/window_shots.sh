@@ -7,7 +7,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 program="$(realpath "${1:-$root/build}")/app/reririduruv"
 shots="$(realpath -m "${2:-$root/build/window-shots}")"
 test_name="window pictures"
-source "$root/tests/support/x_session.sh"
+source "$root/scripts/x_session.sh"
 mkdir -p "$shots"
 work="$(mktemp -d /tmp/reririDuruv-shots.XXXXXX)"
 trap 'x_session_cleanup; rm -rf "$work"' EXIT

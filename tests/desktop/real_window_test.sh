@@ -6,7 +6,7 @@
 program="$(realpath "$1")"
 shots="$2"
 test_name="real window test"
-source "$(dirname "${BASH_SOURCE[0]}")/../support/x_session.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/x_session.sh"
 mkdir -p "$shots"
 work="$(mktemp -d /tmp/reririDuruv-desktop.XXXXXX)"
 site="$work/hillside"

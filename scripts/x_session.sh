@@ -1,6 +1,7 @@
-# An X server of the test's own (Xvfb) and a program driven in it with xdotool, as a user
-# drives it. A script sets test_name, sources this file and calls start_x_server; every
-# failure names the step and keeps a picture of the screen.
+# An X server of the script's own (Xvfb) and a program driven in it with xdotool, as a user
+# drives it, for the picture scripts and the real-window test. A script sets test_name,
+# sources this file and calls start_x_server; every failure names the step and keeps a
+# picture of the screen.
 
 set -euo pipefail
 step="starting"
