@@ -40,30 +40,27 @@ TEST(UnifiedDiff, HunksAsDiffGroupsThem) {
     };
     // clang-format on
     TempDir dir;
-    WriteFile(dir / "a", base);
+    std::string diff;
+    // The diff of the files a and b, from disk: 0 or an errno value.
+    const auto diffOf = [&](const std::string& before, const std::string& after) {
+        WriteFile(dir / "a", before);
+        WriteFile(dir / "b", after);
+        const FileDescriptor a(::open((dir / "a").c_str(), O_RDONLY));
+        const FileDescriptor b(::open((dir / "b").c_str(), O_RDONLY));
+        return UnifiedDiffOfFiles(RealDisk(), a.get(), b.get(), "a/p", "b/p", diff);
+    };
     for (const auto& [what, after] : rows) {
         SCOPED_TRACE(what);
-        WriteFile(dir / "b", after);
+        ASSERT_EQ(diffOf(base, after), 0);
         const ProgramRun expected =
             RunProgram({"diff", "-u", "--label", "a/p", "--label", "b/p", dir / "a", dir / "b"});
         ASSERT_EQ(expected.status, 1) << "diff(1) must be installed: " << expected.err;
-        FileDescriptor before(::open((dir / "a").c_str(), O_RDONLY));
-        FileDescriptor changed(::open((dir / "b").c_str(), O_RDONLY));
-        std::string diff;
-        ASSERT_EQ(UnifiedDiffOfFiles(RealDisk(), before.get(), changed.get(), "a/p", "b/p", diff),
-                  0);
         EXPECT_EQ(diff, expected.out);
         EXPECT_EQ(diff, UnifiedDiff(base, after, "a/p", "b/p")) << "in memory the same";
     }
     // Changes from the first line to the last of a long page are not diffed in memory.
-    WriteFile(dir / "b",
-              Change(Change(Lines(kMostDiffLines + 10), 1, "x\n"), kMostDiffLines + 10, ""));
-    WriteFile(dir / "a", Lines(kMostDiffLines + 10));
-    FileDescriptor before(::open((dir / "a").c_str(), O_RDONLY));
-    FileDescriptor changed(::open((dir / "b").c_str(), O_RDONLY));
-    std::string diff;
-    EXPECT_EQ(UnifiedDiffOfFiles(RealDisk(), before.get(), changed.get(), "a/p", "b/p", diff),
-              EFBIG);
+    const std::string longPage = Lines(kMostDiffLines + 10);
+    EXPECT_EQ(diffOf(longPage, Change(Change(longPage, 1, "x\n"), kMostDiffLines + 10, "")), EFBIG);
 }
 
 } // namespace
