@@ -65,14 +65,6 @@ long Modified(const std::string& path) {
     return status.st_mtim.tv_sec * 1000000000L + status.st_mtim.tv_nsec;
 }
 
-std::vector<std::string> FolderNames(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::string Listing(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))

@@ -39,8 +39,6 @@ bool Exists(const std::string& path);
 struct stat StatusOf(const std::string& path);
 // When the file was last written, in nanoseconds.
 long Modified(const std::string& path);
-// The names in a folder, sorted, hidden ones included.
-std::vector<std::string> FolderNames(const std::string& folder);
 // Every file below folder, sorted, as "name=content", a link as "name->target", separated
 // by spaces: "a=A f/i=I l->a".
 std::string Listing(const std::string& folder);
