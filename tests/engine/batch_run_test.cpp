@@ -77,33 +77,28 @@ TEST_F(BatchRunTest, WithErrorMessagesOffProblemsGoToTheLogAfterAHeader) {
 // Two runs in one folder take turns: the second waits, says so once, and neither fails the
 // other's pages.
 TEST_F(BatchRunTest, TwoRunsInOneFolderTakeTurns) {
+    RecordingHost first(dir.path());
     RecordingHost second(dir.path());
     std::thread other;
-    std::atomic<bool> waited = false;
-    second.onDoEvents = [&](RecordingHost& host) {
-        waited = waited || host.events.back() == "wait";
-    };
     FakeDisk disk;
     disk.before = [&](DiskCall call, const std::string&) {
         // The first run holds the folder while its first page is on its way.
         if (call == DiskCall::Sync && !other.joinable()) {
             other = std::thread([&] { second.Run(pages); });
-            for (int tries = 0; tries < 500 && !waited; ++tries)
+            for (int tries = 0; tries < 500 && second.waits == 0; ++tries)
                 ::usleep(10 * 1000);
         }
         return 0;
     };
-    RecordingHost first(dir.path());
     first.options.disk = &disk;
     first.Run(pages);
     other.join();
-    EXPECT_TRUE(waited);
-    EXPECT_EQ(std::count(second.events.begin(), second.events.end(), "wait"), 1);
+    EXPECT_EQ(second.waits, 1);
     EXPECT_EQ(first.problems.size() + second.problems.size(), 2u) << "only b.htm's, once each";
     EXPECT_EQ(second.entries[0], "a.htm,1");
 }
 
-TEST(LogHeaderLine, DateAndTimeForms) {
+TEST(Names, TheLogHeadersStampAndABackupsName) {
     for (const auto& [year, month, day, hour, stamp] :
          std::vector<std::tuple<int, int, int, int, std::string>>{
              {99, 2, 7, 21, "3/7/99 09:05 PM"},
@@ -113,13 +108,8 @@ TEST(LogHeaderLine, DateAndTimeForms) {
         const std::tm when{0, 5, hour, day, month, year, 0, 0, 0, 0, nullptr};
         EXPECT_EQ(LogHeaderLine("C:/web/", when), "Processing path: C:/web/ - " + stamp);
     }
-}
-
-TEST(BackupPathOf, TheLastDotOfThePagesOwnName) {
-    EXPECT_EQ(BackupPathOf("/s/index.htm"), "/s/index.bak");
-    EXPECT_EQ(BackupPathOf("/s/news.shtml"), "/s/news.bak");
-    EXPECT_EQ(BackupPathOf("/s/a.b.html"), "/s/a.b.bak");
-    EXPECT_EQ(BackupPathOf("/s.d/README"), "/s.d/README.bak");
+    EXPECT_EQ(BackupPathOf("/s/a.b.html") + BackupPathOf("/s.d/README"),
+              "/s/a.b.bak/s.d/README.bak");
 }
 
 // A site of pages that are one file (symbolic and hard links) or share a backup name,

@@ -6,6 +6,7 @@
 #include "batch_run.h"
 #include "disk.h"
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -80,7 +81,7 @@ ProgramRun RunProgram(const std::vector<std::string>& command);
 bool OnCi();
 
 // Runs pages as a host does and records every event in order as a line: "stage:TEXT",
-// "wait", "problem:TEXT", "entry:TEXT"; problems and entries are worded as the window words
+// "problem:TEXT", "entry:TEXT"; problems and entries are worded as the window words
 // them, and the entries end with the run's closing lines.
 class RecordingHost : public RunEvents {
   public:
@@ -99,7 +100,8 @@ class RecordingHost : public RunEvents {
 
     bool doEvents() override;
     void pageStage(const std::string& page, PageStage stage) override;
-    void waitingForFolder() override { events.push_back("wait"); }
+    std::atomic<int> waits = 0; // the times the run said it waits for another
+    void waitingForFolder() override { ++waits; }
     void showProblem(const Problem& problem) override;
     void pageFinished(const PageOutcome& outcome) override;
 };
