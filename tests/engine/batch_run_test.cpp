@@ -120,29 +120,17 @@ void MakeTangledSite(const std::string& folder, unsigned seed) {
     WriteFile(folder + "a.inc", "A" + std::to_string(seed) + "\r\n");
     WriteFile(folder + "b.inc", "B\n");
     for (int i = 0; i < 12; ++i) {
-        const std::string name = "p" + std::to_string(i);
+        const std::string name = folder + "p" + std::to_string(i);
+        const std::string earlier = "p" + std::to_string(pick(i + 1)) + ".htm";
         const std::string page = "<reririduruv=" + std::string(pick(2) ? "a" : "b") +
                                  ".inc>\r\nold " + name + "\r\n</reririduruv>\r\n";
-        switch (pick(6)) {
-        case 0: // two pages, one backup name
-            WriteFile(folder + name + ".htm", page);
-            WriteFile(folder + name + ".html", page + "other\r\n");
-            break;
-        case 1: // a link to an earlier page
-            ::symlink(("p" + std::to_string(pick(i + 1)) + ".htm").c_str(),
-                      (folder + name + ".htm").c_str());
-            break;
-        case 2: // a hard link to an earlier page, if there is one
-            if (::link((folder + "p" + std::to_string(pick(i + 1)) + ".htm").c_str(),
-                       (folder + name + ".htm").c_str()) == 0)
-                break;
-            [[fallthrough]];
-        case 3: // a page whose backup name is another page
-            WriteFile(folder + name + ".bak", page);
-            [[fallthrough]];
-        default:
-            WriteFile(folder + name + ".htm", page);
-        }
+        const int kind = pick(5); // a link, a hard link, a page with the backup name of another
+        if (kind == 0)
+            ::symlink(earlier.c_str(), (name + ".htm").c_str());
+        else if (kind != 1 || ::link((folder + earlier).c_str(), (name + ".htm").c_str()) != 0)
+            WriteFile(name + ".htm", page);
+        if (kind >= 2)
+            WriteFile(name + (kind == 2 ? ".bak" : ".html"), page + "other\r\n");
     }
 }
 
