@@ -72,8 +72,7 @@ TEST(CSHFileOp, EmptyListsAndNamesAndTheTrash) {
         CSHFileOp named;
         named.AddSourceFile(emptySource ? "" : "/etc/hostname");
         named.AddDestFile(emptySource ? "/tmp/x" : "");
-        EXPECT_FALSE(named.CopyFiles());
-        EXPECT_EQ(named.ErrorNumber(), ENOENT);
+        EXPECT_FALSE(named.CopyFiles() || named.ErrorNumber() != ENOENT);
     }
 
     TempDir dir;

@@ -106,13 +106,11 @@ Program::~Program() {
 }
 
 bool Program::WaitForLines(const std::string& prefix, int count) const {
-    for (int tries = 0; tries < 2000; ++tries, ::usleep(10 * 1000)) {
+    for (int tries = 0, found = 0; tries < 2000; ++tries, found = 0, ::usleep(10 * 1000)) {
         const std::string text = "\n" + out();
-        int found = 0;
         for (std::size_t at = 0; (at = text.find("\n" + prefix, at)) != std::string::npos; ++at)
-            ++found;
-        if (found >= count)
-            return true;
+            if (++found >= count)
+                return true;
     }
     return false;
 }
@@ -134,8 +132,7 @@ ProgramRun RunProgram(const std::vector<std::string>& command) {
 }
 
 bool OnCi() {
-    const char* ci = std::getenv("CI");
-    return ci != nullptr && std::string(ci) == "true";
+    return std::getenv("CI") != nullptr && std::string(std::getenv("CI")) == "true";
 }
 
 RunOutcome RecordingHost::Run(const std::vector<std::string>& pages) {
@@ -175,13 +172,9 @@ void RecordingHost::pageFinished(const PageOutcome& outcome) {
 }
 
 int FakeDisk::BeforeOn(DiskCall call, int fd) {
-    std::string path;
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        const auto known = paths_.find(fd);
-        if (known != paths_.end())
-            path = known->second;
-    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    const std::string path = paths_.count(fd) ? paths_[fd] : std::string();
+    lock.unlock();
     return Before(call, path);
 }
 
