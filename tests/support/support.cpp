@@ -121,7 +121,10 @@ void Program::Signal(int signal) {
 
 ProgramRun Program::Wait() {
     int status = 0;
-    ::waitpid(pid_, &status, 0);
+    // A program that has not ended within a minute is killed: its status says so.
+    for (int tries = 0; ::waitpid(pid_, &status, WNOHANG) == 0; ++tries, ::usleep(10 * 1000))
+        if (tries == 6000)
+            ::kill(pid_, SIGKILL);
     pid_ = -1;
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
             ReadFile(streams_ / "out"), err()};

@@ -47,8 +47,7 @@ std::string Listing(const std::string& folder);
 // A program run to its end: exit status (128 + signal when killed), stdout and stderr.
 struct ProgramRun {
     int status = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 // A program started in the background, stdin from /dev/null, stdout and stderr to files
@@ -63,6 +62,7 @@ class Program {
     // Waits up to 20 s until stdout holds count lines that start with prefix.
     bool WaitForLines(const std::string& prefix, int count) const;
     void Signal(int signal);
+    // Waits for its end, a minute at most.
     ProgramRun Wait();
 
   private:
