@@ -23,24 +23,7 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 } // namespace
 
 std::string Printable(const std::string& name) {
-    std::string printed;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\n')
-            printed += "\\n";
-        else if (c == '\t')
-            printed += "\\t";
-        else if (c == '\r')
-            printed += "\\r";
-        else if (c == '\\')
-            printed += "\\\\";
-        else if (byte < 0x20 || byte == 0x7F) {
-            printed += "\\x";
-            modGlobal::AppendHex(printed, byte);
-        } else
-            printed += c;
-    }
-    return printed;
+    return modGlobal::CEscaped(name);
 }
 
 std::string ProblemLine(const Problem& problem, const std::string& prefix) {

@@ -71,4 +71,25 @@ void AppendHex(std::string& text, unsigned char byte) {
     text += digits[byte & 0x0F];
 }
 
+std::string CEscaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
+        else if (byte < 0x20 || byte == 0x7F) {
+            out += "\\x";
+            AppendHex(out, byte);
+        } else
+            out += c;
+    }
+    return out;
+}
+
 } // namespace modGlobal

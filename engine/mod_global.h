@@ -37,4 +37,8 @@ std::string AsciiLowered(std::string text);
 // Two upper-case hexadecimal digits of a byte, appended to text.
 void AppendHex(std::string& text, unsigned char byte);
 
+// The text with control characters and the backslash as C escapes (\n, \r, \t, \\, \xNN):
+// one line that says every byte.
+std::string CEscaped(const std::string& text);
+
 } // namespace modGlobal

@@ -32,27 +32,6 @@ struct IgnoringCase {
 using Values = std::map<std::string, std::string, IgnoringCase>;
 using Hive = std::map<std::string, Values, IgnoringCase>;
 
-std::string Escape(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\t')
-            out += "\\t";
-        else if (byte < 0x20 || byte == 0x7F) {
-            out += "\\x";
-            modGlobal::AppendHex(out, byte);
-        } else
-            out += c;
-    }
-    return out;
-}
-
 int HexDigit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -195,12 +174,12 @@ void Save(std::uint32_t hive, const Hive& keys) {
     for (const auto& [key, values] : keys) {
         text += "\n[" + key + "]\n";
         for (const auto& [name, data] : values) {
-            std::string escapedName = Escape(name);
+            std::string escapedName = modGlobal::CEscaped(name);
             // A "=" in a name would end it early when read back.
             std::string safeName;
             for (const char c : escapedName)
                 safeName += c == '=' ? std::string("\\x3D") : std::string(1, c);
-            text += safeName + "=" + Escape(data) + "\n";
+            text += safeName + "=" + modGlobal::CEscaped(data) + "\n";
         }
     }
     file.write(text.data(), static_cast<qint64>(text.size()));

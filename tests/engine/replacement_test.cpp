@@ -141,9 +141,8 @@ TEST_F(ReplacementTest, KilledOrFailingAtAnyCallThePageIsOldOrNew) {
                 if (!kill && page == kOld) {
                     EXPECT_EQ(host.entries[0].substr(0, 11), ">index.htm,");
                 }
-                if (!kill) { // a failing run leaves nothing beside the page
+                if (!kill) // a failing run leaves nothing beside the page
                     ExpectOnlyTheSite(Exists(dir / "index.bak"));
-                }
                 if (backup && (page == kNew || Exists(dir / "index.bak"))) {
                     EXPECT_EQ(ReadFile(dir / "index.bak"), kOld);
                 }
@@ -181,8 +180,7 @@ TEST_F(ReplacementTest, LeftoversGoWithTheNextRunThatWritesThere) {
     RunPages(host, RealDisk());
     EXPECT_EQ(ReadFile(outside / "real.htm"), kNew) << "the file a page links to is refreshed";
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "index.htm")) << "and the link stays";
-    EXPECT_FALSE(Exists(outside / there));
-    EXPECT_FALSE(Exists(dir / here));
+    EXPECT_FALSE(Exists(outside / there) || Exists(dir / here));
     ::unlink((dir / "index.htm").c_str());
     WriteFile(dir / "index.htm", kOld);
     ExpectOnlyTheSite(false);

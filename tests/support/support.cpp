@@ -115,10 +115,6 @@ bool Program::WaitForLines(const std::string& prefix, int count) const {
     return false;
 }
 
-void Program::Signal(int signal) {
-    ::kill(pid_, signal);
-}
-
 ProgramRun Program::Wait() {
     int status = 0;
     // A program that has not ended within a minute is killed: its status says so.
@@ -128,14 +124,6 @@ ProgramRun Program::Wait() {
     pid_ = -1;
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
             ReadFile(streams_ / "out"), err()};
-}
-
-ProgramRun RunProgram(const std::vector<std::string>& command) {
-    return Program(command).Wait();
-}
-
-bool OnCi() {
-    return std::getenv("CI") != nullptr && std::string(std::getenv("CI")) == "true";
 }
 
 RunOutcome RecordingHost::Run(const std::vector<std::string>& pages) {

@@ -7,6 +7,8 @@
 #include "disk.h"
 
 #include <atomic>
+#include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -61,7 +63,7 @@ class Program {
     std::string err() const { return ReadFile(streams_ / "err"); }
     // Waits up to 20 s until stdout holds count lines that start with prefix.
     bool WaitForLines(const std::string& prefix, int count) const;
-    void Signal(int signal);
+    void Signal(int signal) { ::kill(pid_, signal); }
     // Waits for its end, a minute at most.
     ProgramRun Wait();
 
@@ -69,7 +71,9 @@ class Program {
     TempDir streams_;
     int pid_ = -1;
 };
-ProgramRun RunProgram(const std::vector<std::string>& command);
+inline ProgramRun RunProgram(const std::vector<std::string>& command) {
+    return Program(command).Wait();
+}
 
 // A fault that needs root (mounts, other users) is skipped where the test runs without it,
 // loudly; with CI=true set it fails instead, so CI proves every fault.
@@ -78,7 +82,9 @@ ProgramRun RunProgram(const std::vector<std::string>& command);
         ASSERT_FALSE(::testing_support::OnCi()) << "this fault needs root, and CI must prove it";  \
         GTEST_SKIP() << "this fault needs root";                                                   \
     }
-bool OnCi();
+inline bool OnCi() {
+    return std::getenv("CI") != nullptr && std::string(std::getenv("CI")) == "true";
+}
 
 // Runs pages as a host does and records every event in order as a line: "stage:TEXT",
 // "problem:TEXT", "entry:TEXT"; problems and entries are worded as the window words
