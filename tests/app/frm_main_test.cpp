@@ -232,7 +232,9 @@ TEST_F(MainWindowTest, EnterPressesTheDefaultButtonAndADoubleClickAnywhereStarts
 
 TEST_F(MainWindowTest, EveryTextOfEveryWindowShowsWhole) {
     QStringList crowded;
-    const auto look = [&](QWidget* shown) {
+    const auto look = [&](QWidget* shown) { // and each window stands in the screen's centre
+        const QPoint off = shown->frameGeometry().center() - shown->screen()->geometry().center();
+        EXPECT_LE(off.manhattanLength(), 4) << shown->objectName().toStdString();
         for (QWidget* widget : shown->findChildren<QWidget*>())
             if (NeedsMoreRoom(*widget))
                 crowded << shown->objectName() + "." + widget->objectName();

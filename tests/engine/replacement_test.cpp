@@ -138,14 +138,11 @@ TEST_F(ReplacementTest, KilledOrFailingAtAnyCallThePageIsOldOrNew) {
                     EXPECT_EQ(page, kNew);
                     EXPECT_TRUE(MayFailQuietly(failed, failedPath, dir.path()));
                 }
-                if (!kill && page == kOld) {
-                    EXPECT_EQ(host.entries[0].substr(0, 11), ">index.htm,");
-                }
+                EXPECT_TRUE(kill || page == kNew || host.entries[0].starts_with(">index.htm,"));
                 if (!kill) // a failing run leaves nothing beside the page
                     ExpectOnlyTheSite(Exists(dir / "index.bak"));
-                if (backup && (page == kNew || Exists(dir / "index.bak"))) {
-                    EXPECT_EQ(ReadFile(dir / "index.bak"), kOld);
-                }
+                EXPECT_TRUE(!backup || (page == kOld && !Exists(dir / "index.bak")) ||
+                            ReadFile(dir / "index.bak") == kOld);
                 RecordingHost next(dir.path());
                 RunPages(next, RealDisk(), backup);
                 ASSERT_EQ(ReadFile(dir / "index.htm"), kNew);
@@ -205,10 +202,8 @@ TEST_F(ReplacementTest, BackupsNeverReplaceWhatTheyShouldNot) {
     host.options.backup = true;
     host.Run({"index.htm", "x.bak"});
     EXPECT_FALSE(Exists(outside / "secret"));
-    EXPECT_EQ(ReadFile(dir / "index.htm"), kOld);
-    EXPECT_EQ(ReadFile(dir / "x.bak"), kOld);
-    EXPECT_EQ(host.entries[0], ">index.htm,backup err");
-    EXPECT_EQ(host.entries[1], ">x.bak,backup err");
+    EXPECT_EQ(ReadFile(dir / "index.htm") + ReadFile(dir / "x.bak"), kOld + kOld);
+    EXPECT_EQ(host.entries[0] + host.entries[1], ">index.htm,backup err>x.bak,backup err");
     EXPECT_EQ(host.problems, (std::vector<std::string>{"Could not backup file index.htm",
                                                        "Could not backup file x.bak"}));
     host.options.checkOnly = true;

@@ -51,6 +51,10 @@ TEST_F(FolderDialogTest, OkHandsTheFolderAndItsFilesUnderTheFilterToTheMainWindo
 
     frmSelectFolder restarted(main);
     EXPECT_TRUE(restarted.HtmlOnly()) << "the filter is kept";
+    ASSERT_TRUE(restarted.SetDir1Path(site.path()));
+    Child<QCheckBox>(&restarted, "chkHTMLonly")->click(); // off: every file again
+    Child<QPushButton>(&restarted, "cmdOK")->click();
+    EXPECT_EQ(main.files.size(), 3u);
 }
 
 TEST_F(FolderDialogTest, AHighlightedFolderIsNotTakenEnterOpensItOrPressesTheFocusedButton) {
