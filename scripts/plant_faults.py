@@ -69,9 +69,10 @@ def main():
     scratch = args.keep or tempfile.mkdtemp(prefix="reririduruv-faults-")
     source = os.path.join(scratch, "src")
     build = os.path.join(scratch, "build")
-    if not os.path.isdir(source):
-        shutil.copytree(ROOT, source, symlinks=True,
-                        ignore=shutil.ignore_patterns("build*", ".git"))
+    # The code as it is now; a kept folder is brought up to date (times kept, so only what
+    # changed is built again).
+    shutil.copytree(ROOT, source, symlinks=True, dirs_exist_ok=True,
+                    ignore=shutil.ignore_patterns("build*", ".git"))
     env_command = ["cmake", "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
     if run(env_command, scratch, os.path.join(scratch, "configure.log")) != 0 or \
             run(["cmake", "--build", build, "-j%d" % os.cpu_count()], scratch,
