@@ -70,9 +70,11 @@ class Pass {
             events_.pageStage(pageName_, PageStage::Started);
         started_ = true;
     }
-    // Opens the page and reads it through the tag pass into out. False when it stopped
-    // (abort or problem).
+    // Reads the open page through the tag pass into out. False when it stopped (abort or
+    // problem).
     bool Read(text::OutputSink& out);
+    // Reads the page into a comparison with itself (keeping the refreshed bytes, where they
+    // are to be shown), or into its new file.
     bool Compare();
     bool Write();
     bool CopyPage(text::PageScanner& scanner, text::OutputSink& out);
