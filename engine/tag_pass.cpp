@@ -83,6 +83,7 @@ class Pass {
     // The page's name, and the name its links lead to, still lead to the file that was
     // opened, unchanged since.
     bool StillThePage();
+    int BackupRefusal(const std::string& backupPath);
     int MakeBackup();
 
     bool Fail(ProblemKind kind, int error = 0, const std::string& path = {});
@@ -289,14 +290,22 @@ bool Pass::StillThePage() {
 
 // The backup is a copy of the page as it was read, never written through a link that
 // stands under the backup's name.
+// Why no backup may be written at backupPath: it is the page's own name (-1: no reason the
+// system gives), a folder (EISDIR), a link or anything but an ordinary file (EEXIST), or
+// what looking at it failed with; 0 when one may.
+int Pass::BackupRefusal(const std::string& backupPath) {
+    if (Normal(backupPath) == Normal(pagePath_))
+        return -1;
+    struct stat existing {};
+    if (const int found = disk_.Status(backupPath, existing, false))
+        return found == ENOENT ? 0 : found;
+    return S_ISREG(existing.st_mode) ? 0 : S_ISDIR(existing.st_mode) ? EISDIR : EEXIST;
+}
+
 int Pass::MakeBackup() {
     const std::string backupPath = BackupPathOf(pagePath_);
-    struct stat existing {};
-    const int found = disk_.Status(backupPath, existing, false);
-    if (found != 0 && found != ENOENT)
-        return found;
-    if (found == 0 && !S_ISREG(existing.st_mode))
-        return S_ISDIR(existing.st_mode) ? EISDIR : EEXIST;
+    if (const int refusal = BackupRefusal(backupPath))
+        return refusal;
     int error = disk_.CopyAll(page_.get(), backup_.fd());
     if (error == 0)
         error = backup_.TakeExtendedAttributesOf(page_.get());
@@ -313,18 +322,7 @@ bool Pass::Refused() {
         Fail(ProblemKind::CreateFailed, error);
         return true;
     }
-    if (!options_.backup)
-        return false;
-    const std::string backupPath = BackupPathOf(pagePath_);
-    struct stat existing {};
-    const int found = disk_.Status(backupPath, existing, false);
-    if (Normal(backupPath) == Normal(pagePath_))
-        error = -1;
-    else if (found != 0 && found != ENOENT)
-        error = found;
-    else if (found == 0 && !S_ISREG(existing.st_mode))
-        error = S_ISDIR(existing.st_mode) ? EISDIR : EEXIST;
-    if (error != 0)
+    if (options_.backup && (error = BackupRefusal(BackupPathOf(pagePath_))) != 0)
         Fail(ProblemKind::BackupFailed, std::max(error, 0));
     return error != 0;
 }
@@ -378,10 +376,11 @@ bool Pass::Run() {
     backingUp_ = options_.backup;
     if (backingUp_) {
         events_.pageStage(pageName_, PageStage::BackingUp);
-        // A page whose backup name is its own name would be replaced by its own backup.
+        // A page whose backup name is its own name would be replaced by its own backup; the
+        // backup's name is looked at again right before it is written.
         const std::string backupPath = BackupPathOf(pagePath_);
-        if (Normal(backupPath) == Normal(pagePath_))
-            return Fail(ProblemKind::BackupFailed);
+        if (const int refusal = BackupRefusal(backupPath))
+            return Fail(ProblemKind::BackupFailed, std::max(refusal, 0));
         if (const int error = run_.MakeNewFile(FolderOf(backupPath), backup_))
             return Fail(ProblemKind::BackupFailed, error);
     }
@@ -396,7 +395,7 @@ bool Pass::Run() {
 void Pass::FlushAndPutInPlace() {
     int error = backingUp_ ? MakeBackup() : 0;
     if (error != 0)
-        Fail(ProblemKind::BackupFailed, error);
+        Fail(ProblemKind::BackupFailed, std::max(error, 0));
     else if ((error = newPage_.TakeExtendedAttributesOf(page_.get())) != 0 ||
              (error = newPage_.TakeOwnerAndModeOf(opened_, true)) != 0 ||
              (error = newPage_.Sync()) != 0)

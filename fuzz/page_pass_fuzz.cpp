@@ -31,8 +31,7 @@ void Require(bool condition, const char* what) {
 struct Result {
     RunOutcome outcome;
     std::string page;
-    std::vector<std::string> events;
-    std::vector<std::string> refreshed;
+    std::vector<std::string> events, refreshed;
 };
 
 Result Refresh(const std::string& folder, const std::string& page, bool backup, long abortAt,

@@ -31,8 +31,7 @@ class BatchRunTest : public ::testing::Test {
         modGlobal::SetLogFile(logs / "sub/error.log");
     }
     const std::vector<std::string> pages{"a.htm", "b.htm", "c.htm"};
-    TempDir dir;
-    TempDir logs;
+    TempDir dir, logs;
 };
 
 // Each run's problems go after a header of its own; a log that cannot be written loses no
