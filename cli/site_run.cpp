@@ -3,7 +3,6 @@
 #include "batch_run.h"
 #include "file_list.h"
 #include "mod_global.h"
-#include "watched_folders.h"
 #include "wording.h"
 
 #include <cerrno>

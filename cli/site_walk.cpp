@@ -1,13 +1,17 @@
 #include "site_walk.h"
 
+#include "disk.h"
 #include "file_list.h"
 #include "options.h"
 
+#include <fcntl.h>
 #include <set>
 #include <sys/stat.h>
 #include <utility>
 
 namespace {
+
+constexpr int kPathFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 class SiteWalk {
   public:
@@ -58,4 +62,18 @@ int ListSite(const std::string& folder, const std::string& patterns, bool recurs
              std::vector<SiteFolder>& folders, const std::vector<std::string>& exclude) {
     folders.clear();
     return SiteWalk(patterns, exclude, folders).Walk(folder, "", recursive);
+}
+
+int OpenFolderBelow(int at, const std::string& relative) {
+    FileDescriptor folder(::openat(at, ".", kPathFlags));
+    for (std::size_t start = 0; folder.valid() && start < relative.size();) {
+        std::size_t end = relative.find('/', start);
+        if (end == std::string::npos)
+            end = relative.size();
+        if (end > start)
+            folder = FileDescriptor(
+                ::openat(folder.get(), relative.substr(start, end - start).c_str(), kPathFlags));
+        start = end + 1;
+    }
+    return folder.release();
 }

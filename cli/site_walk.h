@@ -21,3 +21,8 @@ struct SiteFolder {
 // relative to folder matches one of the exclude patterns are left out.
 int ListSite(const std::string& folder, const std::string& patterns, bool recursive,
              std::vector<SiteFolder>& folders, const std::vector<std::string>& exclude = {});
+
+// The folder named relative below the open folder at, each of its names looked up without
+// following a link; -1 (with errno) when one is a link, is missing or cannot be passed. The
+// descriptor (O_PATH) is the caller's to close.
+int OpenFolderBelow(int at, const std::string& relative);

@@ -4,6 +4,7 @@
 #include "file_list.h"
 #include "mod_global.h"
 #include "site_run.h"
+#include "site_walk.h"
 #include "tag_pass.h"
 #include "watched_folders.h"
 

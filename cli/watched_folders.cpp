@@ -21,26 +21,10 @@ constexpr std::uint32_t kFolderEvents = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_
                                         IN_DELETE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF |
                                         IN_ONLYDIR;
 
-constexpr int kPathFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
 } // namespace
 
 FileId IdOf(const struct stat& status) {
     return {status.st_dev, status.st_ino};
-}
-
-int OpenFolderBelow(int at, const std::string& relative) {
-    FileDescriptor folder(::openat(at, ".", kPathFlags));
-    for (std::size_t start = 0; folder.valid() && start < relative.size();) {
-        std::size_t end = relative.find('/', start);
-        if (end == std::string::npos)
-            end = relative.size();
-        if (end > start)
-            folder = FileDescriptor(
-                ::openat(folder.get(), relative.substr(start, end - start).c_str(), kPathFlags));
-        start = end + 1;
-    }
-    return folder.release();
 }
 
 int ListOpenFolder(int folder, const std::string& patterns, std::vector<std::string>& pages,

@@ -20,11 +20,6 @@ struct FileId {
 };
 FileId IdOf(const struct stat& status);
 
-// The folder named relative below the open folder at, each of its names looked up without
-// following a link; -1 (with errno) when one is a link, is missing or cannot be passed. The
-// descriptor (O_PATH) is the caller's to close.
-int OpenFolderBelow(int at, const std::string& relative);
-
 // The pages (names that match patterns, not hidden, ordinary files or links to one) and the
 // sub-folders (not hidden, not links) of the open folder, each sorted. 0 or an errno value.
 int ListOpenFolder(int folder, const std::string& patterns, std::vector<std::string>& pages,
