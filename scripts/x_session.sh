@@ -8,7 +8,13 @@ step="starting"
 program_pid=""
 xvfb_pid=""
 shots="${shots:-/tmp}"
-x_session_cleanup() { kill $program_pid $xvfb_pid 2>/dev/null || true; }
+# Ends the program and the X server, and waits until the server is gone: a server on its
+# way down still holds its display's socket, which would cut the next session's server off
+# from its clients.
+x_session_cleanup() {
+    kill $program_pid $xvfb_pid 2>/dev/null || true
+    [ -z "$xvfb_pid" ] || wait "$xvfb_pid" 2>/dev/null || true
+}
 trap x_session_cleanup EXIT
 
 fail() {
